@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/pavro_state.h"
+#include "platform/input_injector.h"
+#include "platform/key_event_source.h"
+
+/// Installs and removes the desktop-wide key capture and routes each event through
+/// TranslateKey. Owns HookHandle.
+class HookKeys final : public KeyEventSink {
+public:
+    HookKeys(PavroState& state, KeyEventSource& source, InputInjector& injector);
+
+    /// Installs the capture and stores its handle (0 when the system refused). Call only
+    /// while none is installed. Returns whether the capture is in place.
+    bool HookOn();
+    /// Removes the capture (harmless with none) and sets HookHandle to 0. First releases a
+    /// left button that Enter pressed, and forgets held arrows: once the keys are no longer
+    /// captured their releases can't be seen.
+    void HookOff();
+    /// The capture's callback: claimed events are dropped (1), others forwarded unchanged.
+    std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override;
+
+private:
+    PavroState& m_state;
+    KeyEventSource& m_source;
+    InputInjector& m_injector;
+};

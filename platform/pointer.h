@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+/// A pointer position in screen pixels, x then y.
+struct CursorPoint {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+};
+
+/// The desktop's pointer.
+class Pointer {
+public:
+    virtual ~Pointer() = default;
+    /// Fills |point| with the current position; false (and |point| untouched) on failure.
+    virtual bool read(CursorPoint& point) = 0;
+    /// Moves the pointer to (x, y). The platform confines it to the screen; any value is allowed.
+    virtual void moveTo(std::int32_t x, std::int32_t y) = 0;
+};

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/hook_keys.h"
+#include "engine/pavro_state.h"
+#include "platform/app_version.h"
+#include "platform/input_injector.h"
+#include "platform/instance_lock.h"
+#include "platform/key_event_source.h"
+#include "platform/pointer.h"
+#include "platform/repeating_timer.h"
+#include "platform/settings_store.h"
+#include "platform/settings_view.h"
+#include "platform/tray_icon.h"
+#include "shell/form_controls.h"
+
+inline constexpr std::string_view kAppName = "Pavro";
+inline constexpr std::string_view kSectionName = "Settings";
+
+/// What the program runs on. Every reference must outlive the Form1 that holds it.
+struct FormPlatform {
+    KeyEventSource& keys;
+    InputInjector& injector;
+    Pointer& pointer;
+    SettingsStore& store;
+    SettingsView& view;
+    TrayIcon& tray;
+    RepeatingTimer& timer;
+    InstanceLock& instance;
+    AppVersion version;
+    /// The user's locale's decimal separator, for reading numbers held as text.
+    std::string decimalSeparator = ".";
+    /// Where failures the user must know about are also written (stderr in the programs).
+    std::ostream* errors = nullptr;
+};
+
+/// The program's one window and everything that hangs off it: the settings controls, the
+/// timer, the tray icon and the popup menu, the start-up and the exit. It owns every
+/// control's state and mirrors each change to the view; the backends report the user's
+/// actions and the platform's events by calling the handlers below, all on the UI thread.
+class Form1 {
+public:
+    explicit Form1(FormPlatform platform);
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // --- Start-up and exit ---
+    /// Start-up, or for a second copy the on/off toggle and the end. Afterwards ended()
+    /// tells the backend not to enter its event loop.
+    void Form_Load();
+    /// Unload with a cancel flag (0 on entry): the real exit when QuitRequested, else hide
+    /// and set Cancel to 1.
+    void Form_Unload(std::int16_t& Cancel);
+    /// The close box: runs Form_Unload, which hides the window and cancels.
+    void closeRequested();
+    /// The system asks the program to end (session end, logout, shutdown, SIGTERM):
+    /// the real exit, as "&Exit" does. Harmless after the program already ended.
+    void sessionEnding();
+    /// True once the window was unloaded: the program is over.
+    bool ended() const { return m_ended; }
+
+    // --- The user's and the platform's events ---
+    void Form_Resize();
+    /// Tray callbacks arrive as a mouse-move whose X (in twips) carries the event code.
+    void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);
+    /// A tray icon event with its code (515 double click, 517 right button up, ...).
+    void trayEvent(std::int32_t code);
+    void mnuOnOff_Click();
+    void mnuSettings_Click();
+    void mnuExit_Click();
+    void cmdOnOff_Click();
+    void cmdDefault_Click();
+    /// The user moved slider |index| to |value| (arrow, track, keyboard, thumb released).
+    void HScroll1_UserChange(int index, int value);
+    /// The same, as a raw scroll action; the thumb position counts only for ThumbReleased.
+    void HScroll1_Scroll(int index, ScrollAction action, int thumbPosition = 0);
+    /// The user set check box |index| to |value| (0 or 1).
+    void chkDefault_UserChange(int index, int value);
+    void Timer1_Timer();
+    /// After a resume or unlock: reinstalls a capture the system may have dropped, while on.
+    void renewKeyCapture();
+
+    // --- The controls, as the other parts read and write them ---
+    /// Sets a field's text; a change runs Text1_Change at once.
+    void setText1(int index, std::string_view text);
+    /// Sets a slider's value (clamped to its range); a change runs HScroll1_Change at once.
+    void setHScroll1(int index, std::int16_t value);
+    /// Sets a check box's value; false (and nothing changed) unless it is 0, 1 or 2.
+    bool setChkDefault(int index, std::int16_t value);
+    void Text1_Change(std::int16_t index);
+    void HScroll1_Change(std::int16_t index);
+
+    const FormControls& controls() const { return m_controls; }
+    const PavroState& state() const { return m_state; }
+    PavroState& state() { return m_state; }
+    HookKeys& hookKeys() { return m_hook; }
+
+    // --- Settings store operations ---
+    void LoadSettings();
+    /// Writes the seven keys; false at the first failing write or on a version overflow
+    /// (the keys written before stay written).
+    bool SaveSettings();
+    void RecalcMotion(std::int16_t index);
+
+    /// "version" as stored: major * 10000 + minor * 100 + revision in 16-bit arithmetic,
+    /// nullopt when any step overflows.
+    static std::optional<std::int16_t> versionNumber(AppVersion version);
+
+private:
+    void secondInstanceToggle();
+    void realExitSteps();
+    void setTimerInterval(std::int32_t interval);
+    void setTimerEnabled(bool enabled);
+    void setOnOffCaptions(const char* caption);
+    void reportCaptureFailure();
+    std::string readSetting(std::string_view key, std::string_view fallback, bool& ok);
+
+    FormPlatform m_platform;
+    PavroState m_state;
+    FormControls m_controls;
+    HookKeys m_hook;
+    bool m_ended = false;
+    bool m_captureFailureReported = false;
+};
