@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/pavro_state.h"
+#include "platform/key_event_source.h"
 #include "platform/input_injector.h"
 
 inline constexpr std::uint32_t kVkReturn = 13;

@@ -126,4 +126,5 @@ private:
     HookKeys m_hook;
     bool m_ended = false;
     bool m_captureFailureReported = false;
+    bool m_secondInstance = false;
 };

@@ -1,0 +1,26 @@
+#include "engine/on_off_poll.h"
+
+#include "engine/numbers.h"
+
+bool PollDisagrees(const StoredText& onOff, std::int16_t isOn, std::string_view decimalSeparator)
+{
+    if (onOff.status != StoreStatus::Ok)
+        return false;
+    const auto value = parseNumber(onOff.text, decimalSeparator);
+    if (!value)
+        return false;
+    return (*value == 1.0 && isOn == 0) || (*value == 0.0 && isOn == -1);
+}
+
+std::optional<std::int32_t> IntervalAfterPollSwitch(std::int16_t isOnNow, std::string_view refreshText,
+                                                    std::string_view decimalSeparator)
+{
+    if (isOnNow == 0)
+        return kIdleInterval;
+    const auto refresh = parseNumber(refreshText, decimalSeparator);
+    if (!refresh || !(*refresh > 0))
+        return std::nullopt;
+    return toInteger32(*refresh);
+}
+
+std::int32_t TimerPeriodFor(std::int32_t interval) { return interval < 1 ? 1 : interval; }

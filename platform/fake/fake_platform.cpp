@@ -1,0 +1,260 @@
+#include "platform/fake/fake_platform.h"
+
+#include <algorithm>
+
+#include "shell/form1.h"
+
+namespace {
+
+const char* imageName(TrayImage image)
+{
+    switch (image) {
+    case TrayImage::Active: return "active";
+    case TrayImage::Inactive: return "inactive";
+    case TrayImage::None: break;
+    }
+    return "none";
+}
+
+std::string sectionKey(std::string_view app, std::string_view section)
+{
+    return std::string(app) + "/" + std::string(section);
+}
+
+} // namespace
+
+std::vector<std::string> CallLog::only(std::initializer_list<std::string_view> prefixes) const
+{
+    std::vector<std::string> result;
+    for (const std::string& call : m_calls) {
+        if (std::any_of(prefixes.begin(), prefixes.end(),
+                        [&](std::string_view prefix) { return call.rfind(prefix, 0) == 0; }))
+            result.push_back(call);
+    }
+    return result;
+}
+
+std::uintptr_t FakeKeyEventSource::install(KeyEventSink& sink)
+{
+    if (refuse) {
+        m_log.add("SetWindowsHookEx -> 0");
+        return 0;
+    }
+    m_sink = &sink;
+    m_handle = m_nextHandle++;
+    m_log.add("SetWindowsHookEx -> " + std::to_string(m_handle));
+    return m_handle;
+}
+
+std::intptr_t FakeKeyEventSource::forward(std::uintptr_t handle, const KeyEvent& event) noexcept
+{
+    m_log.add("CallNextHookEx " + std::to_string(handle) + " " + std::to_string(event.code) + " "
+              + std::to_string(event.message) + " " + std::to_string(event.vkCode));
+    return forwardResult;
+}
+
+void FakeKeyEventSource::uninstall(std::uintptr_t handle)
+{
+    m_log.add("UnhookWindowsHookEx " + std::to_string(handle));
+    if (handle != 0 && handle == m_handle) {
+        m_sink = nullptr;
+        m_handle = 0;
+    }
+}
+
+std::intptr_t FakeKeyEventSource::deliver(std::uint32_t message, std::uint32_t vkCode, std::int32_t code)
+{
+    if (!m_sink)
+        return -1;
+    return m_sink->KeyboardProc(KeyEvent{code, message, vkCode, 0});
+}
+
+bool FakePointer::read(CursorPoint& point)
+{
+    m_log.add("GetCursorPos");
+    if (failReads)
+        return false;
+    point = position;
+    return true;
+}
+
+void FakePointer::moveTo(std::int32_t x, std::int32_t y)
+{
+    m_log.add("SetCursorPos " + std::to_string(x) + "," + std::to_string(y));
+    position.x = std::clamp(x, 0, width - 1);
+    position.y = std::clamp(y, 0, height - 1);
+}
+
+StoredText FakeSettingsStore::read(std::string_view app, std::string_view section, std::string_view key)
+{
+    if (log)
+        log->add("GetSetting " + std::string(key));
+    if (failReads.count(std::string(key)))
+        return {StoreStatus::Failed, {}};
+    const auto group = m_values.find(sectionKey(app, section));
+    if (group == m_values.end())
+        return {StoreStatus::Missing, {}};
+    const auto value = group->second.find(std::string(key));
+    if (value == group->second.end())
+        return {StoreStatus::Missing, {}};
+    return {StoreStatus::Ok, value->second};
+}
+
+StoreStatus FakeSettingsStore::save(std::string_view app, std::string_view section, std::string_view key,
+                                    std::string_view value)
+{
+    if (log)
+        log->add("SaveSetting " + std::string(key) + "=" + std::string(value));
+    if (failSaves.count(std::string(key)))
+        return StoreStatus::Failed;
+    m_values[sectionKey(app, section)][std::string(key)] = std::string(value);
+    return StoreStatus::Ok;
+}
+
+StoreStatus FakeSettingsStore::removeSection(std::string_view app, std::string_view section)
+{
+    if (log)
+        log->add("DeleteSetting " + sectionKey(app, section));
+    if (failRemove)
+        return StoreStatus::Failed;
+    return m_values.erase(sectionKey(app, section)) ? StoreStatus::Ok : StoreStatus::Missing;
+}
+
+std::string FakeSettingsStore::value(const std::string& key) const
+{
+    const auto group = m_values.find("Pavro/Settings");
+    if (group == m_values.end())
+        return "<missing>";
+    const auto found = group->second.find(key);
+    return found == group->second.end() ? "<missing>" : found->second;
+}
+
+void FakeSettingsView::setFieldText(int index, std::string_view text)
+{
+    texts[index] = std::string(text);
+    m_log.add("Text1(" + std::to_string(index) + ")=" + texts[index]);
+}
+
+void FakeSettingsView::setSliderRange(int index, std::int16_t minimum, std::int16_t maximum,
+                                      std::int16_t arrowStep, std::int16_t pageStep)
+{
+    m_log.add("HScroll1(" + std::to_string(index) + ") range " + std::to_string(minimum) + ".."
+              + std::to_string(maximum) + " step " + std::to_string(arrowStep) + "/" + std::to_string(pageStep));
+}
+
+void FakeSettingsView::setSliderValue(int index, std::int16_t value)
+{
+    sliders[index] = value;
+    m_log.add("HScroll1(" + std::to_string(index) + ")=" + std::to_string(value));
+}
+
+void FakeSettingsView::setCheckValue(int index, std::int16_t value)
+{
+    checks[index] = value;
+    m_log.add("chkDefault(" + std::to_string(index) + ")=" + std::to_string(value));
+}
+
+void FakeSettingsView::setButtonOnOffCaption(std::string_view text)
+{
+    buttonCaption = std::string(text);
+    m_log.add("cmdOnOff.Caption=" + buttonCaption);
+}
+
+void FakeSettingsView::setMenuOnOffCaption(std::string_view text)
+{
+    menuCaption = std::string(text);
+    m_log.add("mnuOnOff.Caption=" + menuCaption);
+}
+
+void FakeSettingsView::setCaption(std::string_view text)
+{
+    caption = std::string(text);
+    m_log.add("Caption=" + caption);
+}
+
+void FakeSettingsView::show()
+{
+    visible = true;
+    m_log.add("Show");
+}
+
+void FakeSettingsView::hide()
+{
+    visible = false;
+    m_log.add("Hide");
+}
+
+void FakeSettingsView::setWindowState(WindowState newState)
+{
+    state = newState;
+    m_log.add(std::string("WindowState=") + (newState == WindowState::Minimized ? "1" : "0"));
+}
+
+void FakeSettingsView::unload()
+{
+    unloaded = true;
+    m_log.add("Unload");
+}
+
+bool FakeTrayIcon::add(const TrayIconData& data)
+{
+    m_log.add(std::string("NIM_ADD ") + imageName(data.hIcon) + " " + data.tipText());
+    if (refuseAdd)
+        return false;
+    shown = true;
+    image = data.hIcon;
+    tip = data.tipText();
+    return true;
+}
+
+bool FakeTrayIcon::modify(const TrayIconData& data)
+{
+    m_log.add(std::string("NIM_MODIFY ") + imageName(data.hIcon));
+    image = data.hIcon;
+    return shown;
+}
+
+bool FakeTrayIcon::remove(const TrayIconData&)
+{
+    m_log.add("NIM_DELETE");
+    const bool was = shown;
+    shown = false;
+    return was;
+}
+
+void FakeTrayIcon::showMessage(std::string_view title, std::string_view text)
+{
+    m_log.add("TrayMessage " + std::string(title) + ": " + std::string(text));
+}
+
+void FakeRepeatingTimer::setEnabled(bool on)
+{
+    enabled = on;
+    m_log.add(std::string("Timer1.Enabled=") + (on ? "1" : "0"));
+}
+
+void FakeRepeatingTimer::setPeriod(std::int32_t milliseconds)
+{
+    period = milliseconds;
+    m_log.add("Timer1.Period=" + std::to_string(milliseconds));
+}
+
+bool FakeInstanceLock::tryAcquire()
+{
+    const bool first = !m_table.held;
+    m_table.held = true;
+    m_log.add(std::string("PrevInstance=") + (first ? "0" : "1"));
+    return first;
+}
+
+FakePlatform::FakePlatform(FakeSettingsStore& sharedStore, FakeLockTable& sharedLocks, AppVersion appVersion)
+    : store(sharedStore), instance(log, sharedLocks), version(appVersion)
+{
+}
+
+FormPlatform FakePlatform::formPlatform(std::string decimalSeparator)
+{
+    store.log = &log;
+    return FormPlatform{keys, injector, pointer, store, view, tray, timer, instance, version,
+                        std::move(decimalSeparator), &errors};
+}

@@ -1,0 +1,202 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/app_version.h"
+#include "platform/input_injector.h"
+#include "platform/instance_lock.h"
+#include "platform/key_event_source.h"
+#include "platform/pointer.h"
+#include "platform/repeating_timer.h"
+#include "platform/settings_store.h"
+#include "platform/settings_view.h"
+#include "platform/tray_icon.h"
+
+struct FormPlatform;
+
+/// Every call the fakes see, in order, as text ("SetCursorPos 106,100", "mouse_event 2",
+/// "NIM_MODIFY active", "SaveSetting OnOff=1"), so tests assert whole sequences.
+class CallLog {
+public:
+    void add(std::string call) { m_calls.push_back(std::move(call)); }
+    const std::vector<std::string>& all() const { return m_calls; }
+    /// The calls that start with one of |prefixes|, in order.
+    std::vector<std::string> only(std::initializer_list<std::string_view> prefixes) const;
+    void clear() { m_calls.clear(); }
+
+private:
+    std::vector<std::string> m_calls;
+};
+
+/// A key source whose events the test delivers; install can be made to fail.
+class FakeKeyEventSource final : public KeyEventSource {
+public:
+    explicit FakeKeyEventSource(CallLog& log) : m_log(log) {}
+    std::uintptr_t install(KeyEventSink& sink) override;
+    std::intptr_t forward(std::uintptr_t handle, const KeyEvent& event) noexcept override;
+    void uninstall(std::uintptr_t handle) override;
+    std::string lastError() const override { return "the test refused the capture"; }
+
+    /// Delivers one event as the desktop would while installed; returns the sink's result,
+    /// or nullopt-like -1 when nothing is installed (the event then goes straight through).
+    std::intptr_t deliver(std::uint32_t message, std::uint32_t vkCode, std::int32_t code = 0);
+    bool installed() const { return m_sink != nullptr; }
+
+    bool refuse = false;               ///< install() returns 0
+    std::intptr_t forwardResult = 77;  ///< what the rest of the chain answers
+
+private:
+    CallLog& m_log;
+    KeyEventSink* m_sink = nullptr;
+    std::uintptr_t m_handle = 0;
+    std::uintptr_t m_nextHandle = 0x100;
+};
+
+class FakeInputInjector final : public InputInjector {
+public:
+    explicit FakeInputInjector(CallLog& log) : m_log(log) {}
+    void leftButtonDown() noexcept override { m_log.add("mouse_event 2"); }
+    void leftButtonUp() noexcept override { m_log.add("mouse_event 4"); }
+
+private:
+    CallLog& m_log;
+};
+
+/// A pointer on a 1280 x 800 screen that confines moves as a real desktop does.
+class FakePointer final : public Pointer {
+public:
+    explicit FakePointer(CallLog& log) : m_log(log) {}
+    bool read(CursorPoint& point) override;
+    void moveTo(std::int32_t x, std::int32_t y) override;
+
+    CursorPoint position{640, 400};
+    std::int32_t width = 1280;
+    std::int32_t height = 800;
+    bool failReads = false;
+
+private:
+    CallLog& m_log;
+};
+
+/// An in-memory store shared by the "processes" of a test (give two FakePlatforms the same one).
+class FakeSettingsStore final : public SettingsStore {
+public:
+    StoredText read(std::string_view app, std::string_view section, std::string_view key) override;
+    StoreStatus save(std::string_view app, std::string_view section, std::string_view key,
+                     std::string_view value) override;
+    StoreStatus removeSection(std::string_view app, std::string_view section) override;
+
+    /// The value under Pavro/Settings, or "<missing>".
+    std::string value(const std::string& key) const;
+    void set(const std::string& key, const std::string& value) { m_values["Pavro/Settings"][key] = value; }
+
+    std::map<std::string, std::map<std::string, std::string>> m_values;  ///< "app/section" -> key -> text
+    std::set<std::string> failSaves;   ///< keys whose save fails
+    std::set<std::string> failReads;   ///< keys whose read fails
+    bool failRemove = false;
+    CallLog* log = nullptr;            ///< the current process's log, when it should record
+};
+
+class FakeSettingsView final : public SettingsView {
+public:
+    explicit FakeSettingsView(CallLog& log) : m_log(log) {}
+    void setFieldText(int index, std::string_view text) override;
+    void setSliderRange(int index, std::int16_t minimum, std::int16_t maximum, std::int16_t arrowStep,
+                        std::int16_t pageStep) override;
+    void setSliderValue(int index, std::int16_t value) override;
+    void setCheckValue(int index, std::int16_t value) override;
+    void setButtonOnOffCaption(std::string_view caption) override;
+    void setMenuOnOffCaption(std::string_view caption) override;
+    void setCaption(std::string_view caption) override;
+    void show() override;
+    void hide() override;
+    WindowState windowState() const override { return state; }
+    void setWindowState(WindowState newState) override;
+    void setForeground() override { m_log.add("SetForegroundWindow"); }
+    void popupMenu() override { m_log.add("PopupMenu"); }
+    std::uintptr_t windowHandle() const override { return 0x1234; }
+    int twipsPerPixelX() const override { return 15; }
+    void unload() override;
+
+    bool visible = true;
+    WindowState state = WindowState::Normal;
+    std::string texts[4];
+    std::int16_t sliders[4] = {};
+    std::int16_t checks[2] = {};
+    std::string buttonCaption, menuCaption, caption;
+    bool unloaded = false;
+
+private:
+    CallLog& m_log;
+};
+
+class FakeTrayIcon final : public TrayIcon {
+public:
+    explicit FakeTrayIcon(CallLog& log) : m_log(log) {}
+    bool add(const TrayIconData& data) override;
+    bool modify(const TrayIconData& data) override;
+    bool remove(const TrayIconData& data) override;
+    void showMessage(std::string_view title, std::string_view text) override;
+
+    bool shown = false;
+    TrayImage image = TrayImage::None;
+    std::string tip;
+    bool refuseAdd = false;
+
+private:
+    CallLog& m_log;
+};
+
+class FakeRepeatingTimer final : public RepeatingTimer {
+public:
+    explicit FakeRepeatingTimer(CallLog& log) : m_log(log) {}
+    void setEnabled(bool enabled) override;
+    void setPeriod(std::int32_t milliseconds) override;
+
+    bool enabled = false;
+    std::int32_t period = 0;
+
+private:
+    CallLog& m_log;
+};
+
+/// One lock per test "session": the first tryAcquire wins, later ones (other processes) fail.
+struct FakeLockTable {
+    bool held = false;
+};
+
+class FakeInstanceLock final : public InstanceLock {
+public:
+    FakeInstanceLock(CallLog& log, FakeLockTable& table) : m_log(log), m_table(table) {}
+    bool tryAcquire() override;
+
+private:
+    CallLog& m_log;
+    FakeLockTable& m_table;
+};
+
+/// One process's whole platform over a store and a lock table that may be shared with
+/// other "processes" of the same test.
+struct FakePlatform {
+    FakePlatform(FakeSettingsStore& sharedStore, FakeLockTable& sharedLocks, AppVersion version = {1, 0, 16});
+
+    FormPlatform formPlatform(std::string decimalSeparator = ".");
+
+    CallLog log;
+    FakeKeyEventSource keys{log};
+    FakeInputInjector injector{log};
+    FakePointer pointer{log};
+    FakeSettingsStore& store;
+    FakeSettingsView view{log};
+    FakeTrayIcon tray{log};
+    FakeRepeatingTimer timer{log};
+    FakeInstanceLock instance;
+    AppVersion version;
+    std::ostringstream errors;
+};

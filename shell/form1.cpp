@@ -1,0 +1,379 @@
+#include "shell/form1.h"
+
+#include <algorithm>
+#include <exception>
+#include <ostream>
+
+#include "engine/motion_parameters.h"
+#include "engine/motion_ticker.h"
+#include "engine/numbers.h"
+#include "engine/on_off_poll.h"
+
+namespace {
+
+constexpr std::string_view kOnOffKey = "OnOff";
+constexpr const char* kCaptureFailureText = "Pointer control could not capture the arrow keys";
+
+// The tray record's fixed values: uFlags = message + icon + tip, callbacks as mouse-move.
+constexpr std::uint32_t kTrayRecordSize = 44;
+constexpr std::uint32_t kTrayIconId = 1;
+constexpr std::uint32_t kTrayFlags = 7;
+constexpr std::uint32_t kTrayCallbackMessage = 512;
+
+std::array<char16_t, 20> trayTip()
+{
+    // "Cursor", a NUL that ends the shown tip, then blanks to fill the fixed field.
+    std::array<char16_t, 20> tip;
+    tip.fill(u' ');
+    const std::u16string_view text = u"Cursor";
+    std::copy(text.begin(), text.end(), tip.begin());
+    tip[text.size()] = u'\0';
+    return tip;
+}
+
+// Runs one step of a sequence whose failing steps are skipped: whatever a backend throws
+// must not keep the steps after it from running.
+template <typename Step>
+void skipOnFailure(Step&& step)
+{
+    try {
+        step();
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace
+
+Form1::Form1(FormPlatform platform)
+    : m_platform(std::move(platform)), m_hook(m_state, m_platform.keys, m_platform.injector)
+{
+    // The view starts as a mirror of the controls as created.
+    SettingsView& view = m_platform.view;
+    for (int i = 0; i < 4; ++i) {
+        const SliderControl& slider = m_controls.HScroll1[i];
+        view.setSliderRange(i, slider.minimum, slider.maximum, slider.arrowStep, slider.pageStep);
+        view.setSliderValue(i, slider.value);
+        view.setFieldText(i, m_controls.Text1[i]);
+    }
+    for (int i = 0; i < 2; ++i)
+        view.setCheckValue(i, m_controls.chkDefault[i]);
+    view.setButtonOnOffCaption(m_controls.cmdOnOffCaption);
+    view.setMenuOnOffCaption(m_controls.mnuOnOffCaption);
+    view.setCaption(m_controls.caption);
+    m_platform.timer.setPeriod(TimerPeriodFor(m_controls.Timer1.interval));
+    m_platform.timer.setEnabled(false);
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up and exit
+
+void Form1::Form_Load()
+{
+    if (!m_platform.instance.tryAcquire()) {
+        secondInstanceToggle();
+        return;
+    }
+
+    m_state.HoldTime = 0;
+    m_state.IsOn = kFalse;
+    cmdDefault_Click();
+    LoadSettings();
+    RecalcMotion(-1);
+    m_platform.store.save(kAppName, kSectionName, kOnOffKey, decimalText(m_controls.chkDefault[0]));
+    setTimerEnabled(true);
+
+    const AppVersion& version = m_platform.version;
+    m_controls.caption = "Cursor " + decimalText(version.major) + "." + decimalText(version.minor) + "."
+                         + decimalText(version.revision);
+    m_platform.view.setCaption(m_controls.caption);
+
+    TrayIconData& tray = m_state.TrayData;
+    tray.cbSize = kTrayRecordSize;
+    tray.hWnd = m_platform.view.windowHandle();
+    tray.uID = kTrayIconId;
+    tray.uFlags = kTrayFlags;
+    tray.uCallbackMessage = kTrayCallbackMessage;
+    tray.hIcon = TrayImage::Inactive;
+    tray.szTip = trayTip();
+    if (!m_platform.tray.add(tray) && m_platform.errors)
+        *m_platform.errors << "Pavro: the tray icon could not be shown; use a second launch to switch "
+                              "pointer control\n";
+
+    m_platform.view.hide();
+
+    if (m_controls.chkDefault[0] == 1) {
+        tray.hIcon = TrayImage::Active;
+        m_platform.tray.modify(tray);
+        mnuOnOff_Click();
+    }
+}
+
+void Form1::secondInstanceToggle()
+{
+    // An unknown stored state (missing, unreadable, not a number) counts as off, so the
+    // toggle asks the running copy to switch on.
+    const StoredText stored = m_platform.store.read(kAppName, kSectionName, kOnOffKey);
+    std::optional<double> value;
+    if (stored.status == StoreStatus::Ok)
+        value = parseNumber(stored.text, m_platform.decimalSeparator);
+    const bool turnOn = !value || *value == 0.0;
+    m_platform.store.save(kAppName, kSectionName, kOnOffKey, turnOn ? "1" : "0");
+
+    m_secondInstance = true;
+    m_state.QuitRequested = kTrue;
+    std::int16_t cancel = 0;
+    Form_Unload(cancel);
+}
+
+void Form1::Form_Unload(std::int16_t& Cancel)
+{
+    if (m_state.QuitRequested != kFalse) {
+        // A second copy never loaded the settings and owns no icon or capture: it must not
+        // overwrite the user's settings with its untouched fields.
+        if (!m_secondInstance)
+            realExitSteps();
+        m_ended = true;
+        m_platform.view.unload();
+        return;
+    }
+    m_platform.view.hide();
+    Cancel = 1;
+}
+
+void Form1::realExitSteps()
+{
+    skipOnFailure([&] {
+        if (!SaveSettings() && m_platform.errors)
+            *m_platform.errors << "Pavro: the settings could not all be saved\n";
+    });
+    skipOnFailure([&] { m_platform.tray.remove(m_state.TrayData); });
+    skipOnFailure([&] { m_hook.HookOff(); });
+}
+
+void Form1::closeRequested()
+{
+    std::int16_t cancel = 0;
+    Form_Unload(cancel);
+}
+
+void Form1::sessionEnding()
+{
+    if (m_ended)
+        return;
+    m_state.QuitRequested = kTrue;
+    std::int16_t cancel = 0;
+    Form_Unload(cancel);
+}
+
+// ---------------------------------------------------------------------------------------
+// Tray, menu, window
+
+void Form1::Form_Resize()
+{
+    if (m_platform.view.windowState() == WindowState::Minimized)
+        m_platform.view.hide();
+}
+
+void Form1::Form_MouseMove(std::int16_t /*Button*/, std::int16_t /*Shift*/, float X, float /*Y*/)
+{
+    // The window's unit is the twip, so X carries the tray code times twips per pixel.
+    const int twipsPerPixel = std::max(1, m_platform.view.twipsPerPixelX());
+    const auto code = toInteger32(static_cast<double>(X) / twipsPerPixel);
+    if (!code)
+        return;
+    if (*code == kTrayLeftDoubleClick) {
+        mnuOnOff_Click();
+    } else if (*code == kTrayRightButtonUp) {
+        m_platform.view.setForeground();
+        m_platform.view.popupMenu();
+    }
+}
+
+void Form1::trayEvent(std::int32_t code)
+{
+    if (m_ended)
+        return;
+    const int twipsPerPixel = std::max(1, m_platform.view.twipsPerPixelX());
+    Form_MouseMove(0, 0, static_cast<float>(static_cast<double>(code) * twipsPerPixel), 0.0f);
+}
+
+void Form1::mnuOnOff_Click()
+{
+    m_state.IsOn = static_cast<std::int16_t>(~m_state.IsOn);
+    const char* stateText;
+    bool captureFailed = false;
+    if (m_state.IsOn != 0) {
+        captureFailed = !m_hook.HookOn();
+        setOnOffCaptions(kCaptionTurnOff);
+        m_state.TrayData.hIcon = TrayImage::Active;
+        stateText = "1";
+    } else {
+        m_hook.HookOff();
+        setOnOffCaptions(kCaptionTurnOn);
+        m_state.TrayData.hIcon = TrayImage::Inactive;
+        stateText = "0";
+    }
+    m_platform.store.save(kAppName, kSectionName, kOnOffKey, stateText);
+    m_platform.tray.modify(m_state.TrayData);
+    if (captureFailed)
+        reportCaptureFailure();
+}
+
+void Form1::setOnOffCaptions(const char* caption)
+{
+    m_controls.mnuOnOffCaption = caption;
+    m_platform.view.setMenuOnOffCaption(caption);
+    m_controls.cmdOnOffCaption = caption;
+    m_platform.view.setButtonOnOffCaption(caption);
+}
+
+void Form1::reportCaptureFailure()
+{
+    if (m_captureFailureReported)
+        return;
+    m_captureFailureReported = true;
+    m_platform.tray.showMessage("Pavro", kCaptureFailureText);
+    if (m_platform.errors)
+        *m_platform.errors << "Pavro: " << kCaptureFailureText << ": " << m_platform.keys.lastError() << '\n';
+}
+
+void Form1::renewKeyCapture()
+{
+    if (m_ended || m_state.IsOn == kFalse)
+        return;
+    m_hook.HookOff();
+    if (!m_hook.HookOn())
+        reportCaptureFailure();
+}
+
+void Form1::mnuSettings_Click()
+{
+    m_platform.view.setWindowState(WindowState::Normal);
+    m_platform.view.setForeground();
+    m_platform.view.show();
+}
+
+void Form1::mnuExit_Click()
+{
+    m_state.QuitRequested = kTrue;
+    std::int16_t cancel = 0;
+    Form_Unload(cancel);
+}
+
+void Form1::cmdOnOff_Click() { mnuOnOff_Click(); }
+
+// ---------------------------------------------------------------------------------------
+// The ticker
+
+void Form1::Timer1_Timer()
+{
+    if (m_ended || !m_controls.Timer1.enabled)
+        return;
+    if (m_state.IsOn == kTrue)
+        MoveTick(m_state, m_platform.pointer, m_controls.Timer1.interval);
+
+    const StoredText onOff = m_platform.store.read(kAppName, kSectionName, kOnOffKey);
+    if (!PollDisagrees(onOff, m_state.IsOn, m_platform.decimalSeparator))
+        return;
+    mnuOnOff_Click();
+    if (auto interval = IntervalAfterPollSwitch(m_state.IsOn, m_controls.Text1[3], m_platform.decimalSeparator))
+        setTimerInterval(*interval);
+}
+
+void Form1::setTimerInterval(std::int32_t interval)
+{
+    if (m_controls.Timer1.interval == interval)
+        return;
+    m_controls.Timer1.interval = interval;
+    m_platform.timer.setPeriod(TimerPeriodFor(interval));
+}
+
+void Form1::setTimerEnabled(bool enabled)
+{
+    m_controls.Timer1.enabled = enabled;
+    m_platform.timer.setEnabled(enabled);
+}
+
+// ---------------------------------------------------------------------------------------
+// Controls and their change events
+
+void Form1::setText1(int index, std::string_view text)
+{
+    if (index < 0 || index > 3 || m_controls.Text1[index] == text)
+        return;
+    m_controls.Text1[index] = std::string(text);
+    m_platform.view.setFieldText(index, text);
+    Text1_Change(static_cast<std::int16_t>(index));
+}
+
+void Form1::Text1_Change(std::int16_t index) { RecalcMotion(index); }
+
+void Form1::setHScroll1(int index, std::int16_t value)
+{
+    if (index < 0 || index > 3)
+        return;
+    SliderControl& slider = m_controls.HScroll1[index];
+    value = std::clamp(value, slider.minimum, slider.maximum);
+    if (slider.value == value)
+        return;
+    slider.value = value;
+    m_platform.view.setSliderValue(index, value);
+    HScroll1_Change(static_cast<std::int16_t>(index));
+}
+
+void Form1::HScroll1_Change(std::int16_t index)
+{
+    setText1(index, decimalText(m_controls.HScroll1[index].value));
+}
+
+void Form1::HScroll1_UserChange(int index, int value)
+{
+    if (index < 0 || index > 3 || m_ended)
+        return;
+    const SliderControl& slider = m_controls.HScroll1[index];
+    setHScroll1(index, static_cast<std::int16_t>(std::clamp<int>(value, slider.minimum, slider.maximum)));
+}
+
+void Form1::HScroll1_Scroll(int index, ScrollAction action, int thumbPosition)
+{
+    if (index < 0 || index > 3 || m_ended)
+        return;
+    const SliderControl& slider = m_controls.HScroll1[index];
+    int value = slider.value;
+    switch (action) {
+    case ScrollAction::ArrowLeft: value -= slider.arrowStep; break;
+    case ScrollAction::ArrowRight: value += slider.arrowStep; break;
+    case ScrollAction::PageLeft: value -= slider.pageStep; break;
+    case ScrollAction::PageRight: value += slider.pageStep; break;
+    case ScrollAction::ToMinimum: value = slider.minimum; break;
+    case ScrollAction::ToMaximum: value = slider.maximum; break;
+    case ScrollAction::ThumbReleased: value = thumbPosition; break;
+    }
+    HScroll1_UserChange(index, value);
+}
+
+bool Form1::setChkDefault(int index, std::int16_t value)
+{
+    if (index < 0 || index > 1 || value < 0 || value > 2)
+        return false;
+    if (m_controls.chkDefault[index] != value) {
+        m_controls.chkDefault[index] = value;
+        m_platform.view.setCheckValue(index, value);
+    }
+    return true;
+}
+
+void Form1::chkDefault_UserChange(int index, int value)
+{
+    if (m_ended || value < 0 || value > 2)
+        return;
+    setChkDefault(index, static_cast<std::int16_t>(value));
+}
+
+void Form1::RecalcMotion(std::int16_t index)
+{
+    const auto interval = ::RecalcMotion(index, m_controls.Text1, m_platform.decimalSeparator, m_state,
+                                         m_controls.Timer1.interval);
+    if (interval)
+        setTimerInterval(*interval);
+}

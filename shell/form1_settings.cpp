@@ -1,0 +1,99 @@
+#include <ostream>
+
+#include "engine/numbers.h"
+#include "shell/form1.h"
+
+namespace {
+
+struct FieldKey {
+    std::string_view key;
+    std::string_view fallback;
+};
+constexpr FieldKey kFieldKeys[4] = {
+    {"StdDist", "25"},
+    {"FastDist", "80"},
+    {"TimeFast", "250"},
+    {"Refresh", "25"},
+};
+constexpr std::string_view kCheckKeys[2] = {"LoadStart", "ScanCode"};
+constexpr std::int16_t kDefaultSliders[4] = {25, 80, 250, 25};
+
+} // namespace
+
+void Form1::cmdDefault_Click()
+{
+    for (int i = 0; i < 4; ++i)
+        setText1(i, kFieldKeys[i].fallback);
+    for (int i = 0; i < 4; ++i)
+        setHScroll1(i, kDefaultSliders[i]);
+    setChkDefault(0, 0);
+}
+
+std::string Form1::readSetting(std::string_view key, std::string_view fallback, bool& ok)
+{
+    const StoredText stored = m_platform.store.read(kAppName, kSectionName, key);
+    ok = stored.status != StoreStatus::Failed;
+    if (stored.status == StoreStatus::Ok)
+        return stored.text;
+    return std::string(fallback);
+}
+
+void Form1::LoadSettings()
+{
+    // Each statement stands alone: a value that can't be read or taken is skipped and the
+    // control keeps what it had.
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        const std::string text = readSetting(kFieldKeys[i].key, kFieldKeys[i].fallback, ok);
+        if (ok)
+            setText1(i, text);
+    }
+    for (int i = 0; i < 2; ++i) {
+        bool ok = false;
+        const std::string text = readSetting(kCheckKeys[i], "0", ok);
+        if (!ok)
+            continue;
+        const auto number = parseNumber(text, m_platform.decimalSeparator);
+        if (!number)
+            continue;
+        if (const auto value = toInteger16(*number))
+            setChkDefault(i, *value);
+    }
+}
+
+std::optional<std::int16_t> Form1::versionNumber(AppVersion version)
+{
+    // 16-bit arithmetic, each product and sum tested.
+    const auto fits = [](long value) { return value >= -32768 && value <= 32767; };
+    const long major = static_cast<long>(version.major) * 10000;
+    if (!fits(major))
+        return std::nullopt;
+    const long minor = static_cast<long>(version.minor) * 100;
+    if (!fits(minor))
+        return std::nullopt;
+    const long sum = major + minor;
+    if (!fits(sum))
+        return std::nullopt;
+    const long total = sum + version.revision;
+    if (!fits(total))
+        return std::nullopt;
+    return static_cast<std::int16_t>(total);
+}
+
+bool Form1::SaveSettings()
+{
+    SettingsStore& store = m_platform.store;
+    for (int i = 0; i < 4; ++i) {
+        if (store.save(kAppName, kSectionName, kFieldKeys[i].key, m_controls.Text1[i]) != StoreStatus::Ok)
+            return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (store.save(kAppName, kSectionName, kCheckKeys[i], decimalText(m_controls.chkDefault[i]))
+            != StoreStatus::Ok)
+            return false;
+    }
+    const auto version = versionNumber(m_platform.version);
+    if (!version)
+        return false;
+    return store.save(kAppName, kSectionName, "version", decimalText(*version)) == StoreStatus::Ok;
+}
