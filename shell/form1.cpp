@@ -77,6 +77,10 @@ void Form1::Form_Load()
     m_state.HoldTime = 0;
     m_state.IsOn = kFalse;
     cmdDefault_Click();
+    // The fields already hold the defaults when the window is created, so the assignments
+    // above change nothing and recompute nothing; without this the motion values would stay
+    // 0 whenever a stored field holds no number, and the pointer would never move.
+    RecalcMotion(-1);
     LoadSettings();
     RecalcMotion(-1);
     m_platform.store.save(kAppName, kSectionName, kOnOffKey, decimalText(m_controls.chkDefault[0]));

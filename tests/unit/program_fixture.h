@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/fake/fake_platform.h"
+#include "shell/form1.h"
+
+using Calls = std::vector<std::string>;
+
+/// One running process of the program over the fakes; several share one store and lock table.
+struct Process {
+    Process(FakeSettingsStore& store, FakeLockTable& locks, AppVersion version = {1, 0, 16},
+            std::string separator = ".")
+        : platform(store, locks, version), form(platform.formPlatform(std::move(separator)))
+    {
+        platform.log.clear();  // the view's initial mirror is not under test
+    }
+    /// Runs the start-up and clears the log, for tests about what follows.
+    Process& started()
+    {
+        form.Form_Load();
+        platform.log.clear();
+        return *this;
+    }
+    CallLog& log() { return platform.log; }
+
+    FakePlatform platform;
+    Form1 form;
+};
+
+/// The user's session: one store and one lock table, and the processes started in it.
+struct Session {
+    FakeSettingsStore store;
+    FakeLockTable locks;
+
+    std::unique_ptr<Process> launch(AppVersion version = {1, 0, 16})
+    {
+        auto process = std::make_unique<Process>(store, locks, version);
+        process->form.Form_Load();
+        return process;
+    }
+};

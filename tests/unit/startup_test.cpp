@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include "program_fixture.h"
+
+namespace {
+
+TEST(StartUp, FreshStartStoresOffAndHidesInTheTray)
+{
+    Session session;
+    auto p = session.launch();
+    EXPECT_EQ(p->log().only({"PrevInstance", "SaveSetting", "Timer1", "Caption", "NIM_", "Hide", "Show",
+                             "SetWindowsHookEx"}),
+              (Calls{"PrevInstance=0", "SaveSetting OnOff=0", "Timer1.Enabled=1", "Caption=Cursor 1.0.16",
+                     "NIM_ADD inactive Cursor", "Hide"}));
+    const PavroState& s = p->form.state();
+    EXPECT_EQ(s.IsOn, kFalse);
+    EXPECT_EQ(s.StdStep, 6);
+    EXPECT_EQ(s.FastStep, 20);
+    EXPECT_EQ(s.FastAfter, 250);
+    EXPECT_EQ(p->form.controls().Timer1.interval, 25);
+    EXPECT_EQ(p->platform.timer.period, 25);
+    EXPECT_TRUE(p->platform.timer.enabled);
+    EXPECT_FALSE(p->platform.view.visible);
+    EXPECT_EQ(s.TrayData.cbSize, 44u);
+    EXPECT_EQ(s.TrayData.hWnd, 0x1234u);
+    EXPECT_EQ(s.TrayData.uID, 1u);
+    EXPECT_EQ(s.TrayData.uFlags, 7u);
+    EXPECT_EQ(s.TrayData.uCallbackMessage, 512u);
+    EXPECT_EQ(std::u16string(s.TrayData.szTip.begin(), s.TrayData.szTip.end()),
+              std::u16string(u"Cursor\0             ", 20));
+    EXPECT_EQ(session.store.value("OnOff"), "0");
+    EXPECT_FALSE(p->form.ended());
+}
+
+struct LoadCase {
+    const char* key;
+    const char* stored;  // nullptr: missing
+    const char* field0;
+    const char* field3;
+    int stdStep;
+    int fastStep;
+    int interval;
+};
+
+TEST(StartUp, StoredFieldsAreLoadedAsTextAndOddOnesIgnoredForMotion)
+{
+    const LoadCase cases[] = {
+        {"StdDist", nullptr, "25", "25", 6, 20, 25},
+        {"StdDist", "abc", "abc", "25", 6, 20, 25},
+        {"StdDist", "", "", "25", 6, 20, 25},
+        {"StdDist", "1.5", "1.5", "25", 0, 20, 25},  // R(0.375)
+        {"StdDist", "7", "7", "25", 2, 20, 25},      // R(1.75)
+        {"StdDist", "1e400", "1e400", "25", 6, 20, 25},
+        {"Refresh", "50", "25", "50", 12, 40, 50},
+        {"Refresh", "0.4", "25", "0.4", 0, 0, 0},
+        {"Refresh", "-25", "25", "-25", -6, -20, 25},
+    };
+    for (const LoadCase& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "=" + (c.stored ? c.stored : "<missing>"));
+        Session session;
+        if (c.stored)
+            session.store.set(c.key, c.stored);
+        auto p = session.launch();
+        EXPECT_EQ(p->form.controls().Text1[0], c.field0);
+        EXPECT_EQ(p->form.controls().Text1[3], c.field3);
+        EXPECT_EQ(p->platform.view.texts[0], c.field0);
+        EXPECT_EQ(p->form.state().StdStep, c.stdStep);
+        EXPECT_EQ(p->form.state().FastStep, c.fastStep);
+        EXPECT_EQ(p->form.controls().Timer1.interval, c.interval);
+        // Sliders are never moved by loading.
+        EXPECT_EQ(p->form.controls().HScroll1[3].value, 25);
+        EXPECT_EQ(p->platform.view.sliders[0], 25);
+    }
+}
+
+TEST(StartUp, StoredOptionsOnlyTakeWhatACheckBoxTakes)
+{
+    const std::pair<const char*, int> cases[] = {
+        {"1", 1}, {"2", 2}, {"1.5", 2}, {"2.5", 2}, {"0.5", 0}, {"abc", 0}, {"7", 0},
+        {"", 0}, {"-1", 0}, {"70000", 0}, {"1e400", 0}, {" 1 ", 1},
+    };
+    for (auto [stored, expected] : cases) {
+        SCOPED_TRACE(stored);
+        Session session;
+        session.store.set("ScanCode", stored);
+        session.store.set("LoadStart", stored);
+        auto p = session.launch();
+        EXPECT_EQ(p->form.controls().chkDefault[1], expected);
+        EXPECT_EQ(p->form.controls().chkDefault[0], expected);
+        EXPECT_EQ(session.store.value("OnOff"), std::to_string(expected));
+        EXPECT_EQ(p->form.state().IsOn, expected == 1 ? kTrue : kFalse);
+    }
+}
+
+TEST(StartUp, UnreadableValuesAreSkippedOneByOne)
+{
+    Session session;
+    session.store.set("StdDist", "10");
+    session.store.set("FastDist", "40");
+    session.store.set("LoadStart", "1");
+    session.store.failReads = {"StdDist", "LoadStart"};
+    auto p = session.launch();
+    EXPECT_EQ(p->form.controls().Text1[0], "25");
+    EXPECT_EQ(p->form.controls().Text1[1], "40");
+    EXPECT_EQ(p->form.controls().chkDefault[0], 0);
+    EXPECT_EQ(p->form.state().FastStep, 10);
+}
+
+TEST(StartUp, TickedOptionStartsOnWithTheIconChangedTwice)
+{
+    Session session;
+    session.store.set("LoadStart", "1");
+    auto p = session.launch();
+    EXPECT_EQ(p->log().only({"SaveSetting", "NIM_", "Hide", "SetWindowsHookEx", "cmdOnOff", "mnuOnOff"}),
+              (Calls{"SaveSetting OnOff=1", "NIM_ADD inactive Cursor", "Hide", "NIM_MODIFY active",
+                     "SetWindowsHookEx -> 256", "mnuOnOff.Caption=&Turn Off", "cmdOnOff.Caption=&Turn Off",
+                     "SaveSetting OnOff=1", "NIM_MODIFY active"}));
+    EXPECT_EQ(p->form.state().IsOn, kTrue);
+    EXPECT_TRUE(p->platform.keys.installed());
+}
+
+// The third state starts off with "2" stored, which the poll takes as no request; the first
+// second launch then stores "0" (agreement), the next "1" switches on.
+TEST(StartUp, ThirdStateOptionStartsOffAndLaterLaunchesToggle)
+{
+    Session session;
+    session.store.set("LoadStart", "2");
+    auto p = session.launch();
+    EXPECT_EQ(session.store.value("OnOff"), "2");
+    EXPECT_EQ(p->form.state().IsOn, kFalse);
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->form.state().IsOn, kFalse);
+
+    session.launch();
+    EXPECT_EQ(session.store.value("OnOff"), "0");
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->form.state().IsOn, kFalse);
+
+    session.launch();
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->form.state().IsOn, kTrue);
+}
+
+TEST(Exit, SavesTheSevenKeysRemovesTheIconAndTheCapture)
+{
+    Session session;
+    session.store.set("StdDist", "abc");
+    session.store.set("ScanCode", "2");
+    auto p = session.launch();
+    p->log().clear();
+    p->form.mnuExit_Click();
+    EXPECT_EQ(p->log().all(),
+              (Calls{"SaveSetting StdDist=abc", "SaveSetting FastDist=80", "SaveSetting TimeFast=250",
+                     "SaveSetting Refresh=25", "SaveSetting LoadStart=0", "SaveSetting ScanCode=2",
+                     "SaveSetting version=10016", "NIM_DELETE", "UnhookWindowsHookEx 0", "Unload"}));
+    EXPECT_TRUE(p->form.ended());
+    EXPECT_EQ(session.store.value("OnOff"), "0") << "exit doesn't write the on/off state";
+    // Ticks that the platform still delivers after the end do nothing.
+    p->log().clear();
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->log().all(), Calls{});
+}
+
+TEST(Exit, VersionIsWrittenOnlyWhenItFits)
+{
+    const std::pair<AppVersion, const char*> cases[] = {
+        {{1, 0, 16}, "10016"}, {{3, 27, 67}, "32767"}, {{3, 27, 68}, nullptr}, {{4, 0, 0}, nullptr},
+        {{0, 400, 0}, nullptr}, {{-3, -27, -68}, "-32768"},
+    };
+    for (auto [version, stored] : cases) {
+        SCOPED_TRACE(std::to_string(version.major) + "." + std::to_string(version.minor) + "."
+                     + std::to_string(version.revision));
+        Session session;
+        auto p = session.launch(version);
+        p->form.mnuExit_Click();
+        EXPECT_EQ(session.store.value("version"), stored ? stored : "<missing>");
+        EXPECT_EQ(session.store.value("ScanCode"), "0") << "the six other keys are written";
+        EXPECT_FALSE(p->platform.tray.shown) << "the icon goes whatever the save did";
+    }
+}
+
+TEST(Exit, AFailingSaveStopsTheSaveButNotTheExit)
+{
+    Session session;
+    auto p = session.launch();
+    p->form.mnuOnOff_Click();
+    session.store.failSaves = {"TimeFast"};
+    p->log().clear();
+    p->form.mnuExit_Click();
+    EXPECT_EQ(p->log().only({"SaveSetting", "NIM_", "Unhook", "Unload"}),
+              (Calls{"SaveSetting StdDist=25", "SaveSetting FastDist=80", "SaveSetting TimeFast=250", "NIM_DELETE",
+                     "UnhookWindowsHookEx 256", "Unload"}));
+    EXPECT_FALSE(p->platform.keys.installed());
+    EXPECT_NE(p->platform.errors.str().find("could not all be saved"), std::string::npos);
+}
+
+// The system ends the session (logout, shutdown, SIGTERM): the real exit, not a hide.
+TEST(Exit, SessionEndIsTheRealExitAndReleasesAHeldButton)
+{
+    Session session;
+    auto p = session.launch();
+    p->form.mnuOnOff_Click();
+    p->form.HScroll1_Scroll(0, ScrollAction::ArrowRight);
+    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->log().clear();
+    p->form.sessionEnding();
+    EXPECT_EQ(p->log().only({"SaveSetting StdDist", "NIM_DELETE", "mouse_event", "Unhook", "Unload"}),
+              (Calls{"SaveSetting StdDist=30", "NIM_DELETE", "mouse_event 4", "UnhookWindowsHookEx 256", "Unload"}));
+    EXPECT_EQ(session.store.value("StdDist"), "30");
+    EXPECT_TRUE(p->form.ended());
+    p->log().clear();
+    p->form.sessionEnding();
+    p->form.trayEvent(kTrayLeftDoubleClick);
+    EXPECT_EQ(p->log().all(), Calls{}) << "nothing after the end";
+}
+
+} // namespace
