@@ -87,12 +87,11 @@ void FakePointer::moveTo(std::int32_t x, std::int32_t y)
 
 StoredText FakeSettingsStore::read(std::string_view app, std::string_view section, std::string_view key)
 {
-    if (log)
-        log->add("GetSetting " + std::string(key));
-    if (failReads.count(std::string(key)))
+    m_log.add("GetSetting " + std::string(key));
+    if (m_data.failReads.count(std::string(key)))
         return {StoreStatus::Failed, {}};
-    const auto group = m_values.find(sectionKey(app, section));
-    if (group == m_values.end())
+    const auto group = m_data.values.find(sectionKey(app, section));
+    if (group == m_data.values.end())
         return {StoreStatus::Missing, {}};
     const auto value = group->second.find(std::string(key));
     if (value == group->second.end())
@@ -103,27 +102,25 @@ StoredText FakeSettingsStore::read(std::string_view app, std::string_view sectio
 StoreStatus FakeSettingsStore::save(std::string_view app, std::string_view section, std::string_view key,
                                     std::string_view value)
 {
-    if (log)
-        log->add("SaveSetting " + std::string(key) + "=" + std::string(value));
-    if (failSaves.count(std::string(key)))
+    m_log.add("SaveSetting " + std::string(key) + "=" + std::string(value));
+    if (m_data.failSaves.count(std::string(key)))
         return StoreStatus::Failed;
-    m_values[sectionKey(app, section)][std::string(key)] = std::string(value);
+    m_data.values[sectionKey(app, section)][std::string(key)] = std::string(value);
     return StoreStatus::Ok;
 }
 
 StoreStatus FakeSettingsStore::removeSection(std::string_view app, std::string_view section)
 {
-    if (log)
-        log->add("DeleteSetting " + sectionKey(app, section));
-    if (failRemove)
+    m_log.add("DeleteSetting " + sectionKey(app, section));
+    if (m_data.failRemove)
         return StoreStatus::Failed;
-    return m_values.erase(sectionKey(app, section)) ? StoreStatus::Ok : StoreStatus::Missing;
+    return m_data.values.erase(sectionKey(app, section)) ? StoreStatus::Ok : StoreStatus::Missing;
 }
 
-std::string FakeSettingsStore::value(const std::string& key) const
+std::string FakeStoreData::value(const std::string& key) const
 {
-    const auto group = m_values.find("Pavro/Settings");
-    if (group == m_values.end())
+    const auto group = values.find("Pavro/Settings");
+    if (group == values.end())
         return "<missing>";
     const auto found = group->second.find(key);
     return found == group->second.end() ? "<missing>" : found->second;
@@ -247,14 +244,13 @@ bool FakeInstanceLock::tryAcquire()
     return first;
 }
 
-FakePlatform::FakePlatform(FakeSettingsStore& sharedStore, FakeLockTable& sharedLocks, AppVersion appVersion)
-    : store(sharedStore), instance(log, sharedLocks), version(appVersion)
+FakePlatform::FakePlatform(FakeStoreData& sharedStore, FakeLockTable& sharedLocks, AppVersion appVersion)
+    : store(sharedStore, log), instance(log, sharedLocks), version(appVersion)
 {
 }
 
 FormPlatform FakePlatform::formPlatform(std::string decimalSeparator)
 {
-    store.log = &log;
     return FormPlatform{keys, injector, pointer, store, view, tray, timer, instance, version,
                         std::move(decimalSeparator), &errors};
 }

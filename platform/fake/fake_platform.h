@@ -84,23 +84,30 @@ private:
     CallLog& m_log;
 };
 
-/// An in-memory store shared by the "processes" of a test (give two FakePlatforms the same one).
+/// The stored values of a test's user: shared by every "process" of the test.
+struct FakeStoreData {
+    /// The value under Pavro/Settings, or "<missing>".
+    std::string value(const std::string& key) const;
+    void set(const std::string& key, const std::string& value) { values["Pavro/Settings"][key] = value; }
+
+    std::map<std::string, std::map<std::string, std::string>> values;  ///< "app/section" -> key -> text
+    std::set<std::string> failSaves;  ///< keys whose save fails
+    std::set<std::string> failReads;  ///< keys whose read fails
+    bool failRemove = false;
+};
+
+/// One process's access to the shared store, recording into that process's log.
 class FakeSettingsStore final : public SettingsStore {
 public:
+    FakeSettingsStore(FakeStoreData& data, CallLog& log) : m_data(data), m_log(log) {}
     StoredText read(std::string_view app, std::string_view section, std::string_view key) override;
     StoreStatus save(std::string_view app, std::string_view section, std::string_view key,
                      std::string_view value) override;
     StoreStatus removeSection(std::string_view app, std::string_view section) override;
 
-    /// The value under Pavro/Settings, or "<missing>".
-    std::string value(const std::string& key) const;
-    void set(const std::string& key, const std::string& value) { m_values["Pavro/Settings"][key] = value; }
-
-    std::map<std::string, std::map<std::string, std::string>> m_values;  ///< "app/section" -> key -> text
-    std::set<std::string> failSaves;   ///< keys whose save fails
-    std::set<std::string> failReads;   ///< keys whose read fails
-    bool failRemove = false;
-    CallLog* log = nullptr;            ///< the current process's log, when it should record
+private:
+    FakeStoreData& m_data;
+    CallLog& m_log;
 };
 
 class FakeSettingsView final : public SettingsView {
@@ -184,7 +191,7 @@ private:
 /// One process's whole platform over a store and a lock table that may be shared with
 /// other "processes" of the same test.
 struct FakePlatform {
-    FakePlatform(FakeSettingsStore& sharedStore, FakeLockTable& sharedLocks, AppVersion version = {1, 0, 16});
+    FakePlatform(FakeStoreData& sharedStore, FakeLockTable& sharedLocks, AppVersion version = {1, 0, 16});
 
     FormPlatform formPlatform(std::string decimalSeparator = ".");
 
@@ -192,7 +199,7 @@ struct FakePlatform {
     FakeKeyEventSource keys{log};
     FakeInputInjector injector{log};
     FakePointer pointer{log};
-    FakeSettingsStore& store;
+    FakeSettingsStore store;
     FakeSettingsView view{log};
     FakeTrayIcon tray{log};
     FakeRepeatingTimer timer{log};

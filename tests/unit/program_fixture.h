@@ -11,7 +11,7 @@ using Calls = std::vector<std::string>;
 
 /// One running process of the program over the fakes; several share one store and lock table.
 struct Process {
-    Process(FakeSettingsStore& store, FakeLockTable& locks, AppVersion version = {1, 0, 16},
+    Process(FakeStoreData& store, FakeLockTable& locks, AppVersion version = {1, 0, 16},
             std::string separator = ".")
         : platform(store, locks, version), form(platform.formPlatform(std::move(separator)))
     {
@@ -32,7 +32,7 @@ struct Process {
 
 /// The user's session: one store and one lock table, and the processes started in it.
 struct Session {
-    FakeSettingsStore store;
+    FakeStoreData store;
     FakeLockTable locks;
 
     std::unique_ptr<Process> launch(AppVersion version = {1, 0, 16})
