@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/pointer.h"
+#include "platform/x11/x11_connection.h"
+
+/// The X pointer in root-window coordinates of the default screen, over a connection of its own.
+class X11Pointer final : public Pointer {
+public:
+    X11Pointer();
+
+    /// False when the display could not be opened; read() then fails and moveTo() does nothing.
+    bool valid() const noexcept { return m_connection.valid(); }
+
+    /// False also while the pointer is on another screen of the display.
+    bool read(CursorPoint& point) override;
+    /// The server confines the pointer to the screen.
+    void moveTo(std::int32_t x, std::int32_t y) override;
+
+private:
+    X11Connection m_connection;
+};
