@@ -1,1 +1,275 @@
 #include <gtest/gtest.h>
+
+#include "engine/on_off_poll.h"
+#include "program_fixture.h"
+
+namespace {
+
+// A second copy only flips the stored state and ends: no window, no icon, no capture, and
+// no other setting written.
+TEST(SecondLaunch, FlipsTheStoredStateAndEnds)
+{
+    struct Case {
+        const char* stored;  // nullptr: missing
+        bool failRead;
+        const char* written;
+    };
+    const Case cases[] = {
+        {"0", false, "1"}, {"1", false, "0"}, {"2", false, "0"}, {"-1", false, "0"}, {" 0 ", false, "1"},
+        {"0.0", false, "1"}, {nullptr, false, "1"}, {"abc", false, "1"}, {"", false, "1"}, {"0", true, "1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "<missing>");
+        Session session;
+        auto first = session.launch();
+        if (c.stored)
+            session.store.set("OnOff", c.stored);
+        else
+            session.store.values["Pavro/Settings"].erase("OnOff");
+        if (c.failRead)
+            session.store.failReads = {"OnOff"};
+        auto second = session.launch();
+        EXPECT_EQ(second->log().only({"PrevInstance", "GetSetting", "SaveSetting", "NIM_", "Show", "Hide",
+                                      "SetWindowsHookEx", "Unhook", "Unload", "Timer1.Enabled"}),
+                  (Calls{"PrevInstance=1", "GetSetting OnOff", std::string("SaveSetting OnOff=") + c.written,
+                         "Unload"}));
+        EXPECT_TRUE(second->form.ended());
+        EXPECT_EQ(session.store.value("OnOff"), c.written);
+    }
+}
+
+TEST(SecondLaunch, TheRunningCopyFollowsAtItsNextTick)
+{
+    Session session;
+    session.store.set("Refresh", "40");
+    auto running = session.launch();
+    running->log().clear();
+    session.launch();
+    running->form.Timer1_Timer();
+    EXPECT_EQ(running->log().all(),
+              (Calls{"GetSetting OnOff", "SetWindowsHookEx -> 256", "mnuOnOff.Caption=&Turn Off",
+                     "cmdOnOff.Caption=&Turn Off", "SaveSetting OnOff=1", "NIM_MODIFY active"}));
+    EXPECT_EQ(running->form.state().IsOn, kTrue);
+    EXPECT_EQ(running->form.controls().Timer1.interval, 40) << "unchanged: already the refresh value";
+
+    // Agreement from now on: the next tick only polls.
+    running->log().clear();
+    running->form.Timer1_Timer();
+    EXPECT_EQ(running->log().all(), Calls{"GetSetting OnOff"});
+
+    // Off again through another launch: the idle interval.
+    session.launch();
+    running->form.Timer1_Timer();
+    EXPECT_EQ(running->form.state().IsOn, kFalse);
+    EXPECT_EQ(running->form.controls().Timer1.interval, kIdleInterval);
+    EXPECT_EQ(running->platform.timer.period, 200);
+    EXPECT_FALSE(running->platform.keys.installed());
+
+    // Back on through a launch: the refresh field sets the interval again.
+    session.launch();
+    running->form.Timer1_Timer();
+    EXPECT_EQ(running->form.controls().Timer1.interval, 40);
+}
+
+TEST(SecondLaunch, TwoLaunchesBetweenTicksCancelOut)
+{
+    Session session;
+    auto running = session.launch();
+    session.launch();
+    session.launch();
+    EXPECT_EQ(session.store.value("OnOff"), "0");
+    running->log().clear();
+    running->form.Timer1_Timer();
+    EXPECT_EQ(running->log().all(), Calls{"GetSetting OnOff"});
+}
+
+TEST(SecondLaunch, SimultaneousLaunchesLeaveOneRunningCopy)
+{
+    Session session;
+    auto a = std::make_unique<Process>(session.store, session.locks);
+    auto b = std::make_unique<Process>(session.store, session.locks);
+    a->form.Form_Load();
+    b->form.Form_Load();
+    EXPECT_FALSE(a->form.ended());
+    EXPECT_TRUE(b->form.ended());
+    EXPECT_EQ(session.store.value("OnOff"), "1");
+}
+
+TEST(Poll, OnlyExactZeroAndOneAreRequests)
+{
+    const std::pair<StoredText, bool> whileOff[] = {
+        {{StoreStatus::Ok, "1"}, true},     {{StoreStatus::Ok, "1.0"}, true}, {{StoreStatus::Ok, "1e0"}, true},
+        {{StoreStatus::Ok, "0"}, false},    {{StoreStatus::Ok, "2"}, false},  {{StoreStatus::Ok, "0.5"}, false},
+        {{StoreStatus::Ok, "-1"}, false},   {{StoreStatus::Ok, ""}, false},   {{StoreStatus::Ok, "on"}, false},
+        {{StoreStatus::Missing, ""}, false}, {{StoreStatus::Failed, "1"}, false},
+    };
+    for (const auto& [stored, disagrees] : whileOff) {
+        SCOPED_TRACE(stored.text);
+        EXPECT_EQ(PollDisagrees(stored, 0, "."), disagrees);
+    }
+    EXPECT_TRUE(PollDisagrees({StoreStatus::Ok, "0"}, -1, "."));
+    EXPECT_FALSE(PollDisagrees({StoreStatus::Ok, "1"}, -1, "."));
+    EXPECT_TRUE(PollDisagrees({StoreStatus::Ok, "0,0"}, -1, ","));
+}
+
+TEST(Poll, SwitchOnSetsTheIntervalOnlyFromAUsableRefresh)
+{
+    const std::pair<const char*, std::int32_t> cases[] = {
+        {"25", 25}, {"25.5", 26}, {"24.5", 24}, {"0.4", 0}, {"0", 200}, {"-5", 200}, {"", 200}, {"abc", 200},
+        {"1e12", 200},
+    };
+    for (auto [refresh, interval] : cases) {
+        SCOPED_TRACE(refresh);
+        Session session;
+        session.store.set("Refresh", refresh);
+        auto running = session.launch();
+        running->form.mnuOnOff_Click();
+        session.store.set("OnOff", "0");
+        running->form.Timer1_Timer();  // off: 200
+        ASSERT_EQ(running->form.controls().Timer1.interval, kIdleInterval);
+        session.launch();
+        running->form.Timer1_Timer();  // on: from the field, if it can
+        EXPECT_EQ(running->form.state().IsOn, kTrue);
+        EXPECT_EQ(running->form.controls().Timer1.interval, interval);
+    }
+}
+
+// After the poll switched off (200 ms), a switch-on from the menu keeps ticking every 200 ms
+// with HoldTime growing by 200; a new refresh value restores the interval.
+TEST(Poll, MenuSwitchOnKeepsTheIdleInterval)
+{
+    Session session;
+    auto running = session.launch();
+    running->form.mnuOnOff_Click();
+    session.launch();
+    running->form.Timer1_Timer();
+    ASSERT_EQ(running->form.controls().Timer1.interval, 200);
+
+    running->form.trayEvent(kTrayLeftDoubleClick);
+    EXPECT_EQ(running->form.state().IsOn, kTrue);
+    EXPECT_EQ(running->form.controls().Timer1.interval, 200);
+    EXPECT_EQ(running->form.state().StdStep, 6);
+    running->platform.keys.deliver(kWmKeyDown, 39);
+    running->form.Timer1_Timer();
+    running->form.Timer1_Timer();
+    EXPECT_EQ(running->form.state().HoldTime, 400);
+
+    running->form.HScroll1_UserChange(3, 30);
+    EXPECT_EQ(running->form.controls().Timer1.interval, 30);
+    EXPECT_EQ(running->platform.timer.period, 30);
+}
+
+TEST(Poll, NoMovementOnTheTickThatSwitchesOn)
+{
+    Session session;
+    auto running = session.launch();
+    running->form.state().ArrowDown[2] = 1;  // cannot happen through the keys, but must not move
+    session.launch();
+    running->log().clear();
+    running->form.Timer1_Timer();
+    EXPECT_EQ(running->log().only({"SetCursorPos"}), Calls{});
+    EXPECT_EQ(running->form.state().IsOn, kTrue);
+}
+
+TEST(Poll, ADeletedSectionIsNoRequest)
+{
+    Session session;
+    auto running = session.launch();
+    running->form.mnuOnOff_Click();
+    session.store.values.clear();
+    running->form.Timer1_Timer();
+    EXPECT_EQ(running->form.state().IsOn, kTrue);
+    running->form.mnuExit_Click();
+    EXPECT_EQ(session.store.value("StdDist"), "25") << "the exit writes the section again";
+    EXPECT_EQ(session.store.value("OnOff"), "<missing>");
+}
+
+TEST(Switch, OnAndOffAcrossEveryPath)
+{
+    Session session;
+    auto p = session.launch();
+    p->log().clear();
+    p->form.cmdOnOff_Click();
+    EXPECT_EQ(p->log().all(), (Calls{"SetWindowsHookEx -> 256", "mnuOnOff.Caption=&Turn Off",
+                                     "cmdOnOff.Caption=&Turn Off", "SaveSetting OnOff=1", "NIM_MODIFY active"}));
+    p->log().clear();
+    p->form.trayEvent(kTrayLeftDoubleClick);
+    EXPECT_EQ(p->log().all(), (Calls{"UnhookWindowsHookEx 256", "mnuOnOff.Caption=&Turn On",
+                                     "cmdOnOff.Caption=&Turn On", "SaveSetting OnOff=0", "NIM_MODIFY inactive"}));
+    p->form.mnuOnOff_Click();
+    EXPECT_EQ(p->form.state().IsOn, kTrue);
+    EXPECT_EQ(p->platform.view.buttonCaption, "&Turn Off");
+    EXPECT_EQ(p->platform.tray.image, TrayImage::Active);
+}
+
+// A key released while control was off must not move the pointer once it is back on, and a
+// left button pressed by Enter is released when control goes off.
+TEST(Switch, OffForgetsHeldKeysAndReleasesTheButton)
+{
+    Session session;
+    auto p = session.launch();
+    p->form.mnuOnOff_Click();
+    p->platform.keys.deliver(kWmKeyDown, 39);
+    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->log().clear();
+    p->form.mnuOnOff_Click();
+    EXPECT_EQ(p->log().only({"mouse_event", "Unhook"}), (Calls{"mouse_event 4", "UnhookWindowsHookEx 256"}));
+    p->form.mnuOnOff_Click();
+    p->log().clear();
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->log().only({"SetCursorPos"}), Calls{});
+}
+
+TEST(Switch, ACaptureFailureIsToldOnceAndTheSwitchStillShowsOn)
+{
+    Session session;
+    auto p = session.launch();
+    p->platform.keys.refuse = true;
+    p->log().clear();
+    p->form.mnuOnOff_Click();
+    EXPECT_EQ(p->log().all(),
+              (Calls{"SetWindowsHookEx -> 0", "mnuOnOff.Caption=&Turn Off", "cmdOnOff.Caption=&Turn Off",
+                     "SaveSetting OnOff=1", "NIM_MODIFY active",
+                     "TrayMessage Pavro: Pointer control could not capture the arrow keys"}));
+    EXPECT_EQ(p->form.state().IsOn, kTrue);
+    EXPECT_EQ(p->form.state().HookHandle, 0u);
+    EXPECT_EQ(p->platform.errors.str(),
+              "Pavro: Pointer control could not capture the arrow keys: the test refused the capture\n");
+
+    p->form.mnuOnOff_Click();
+    p->log().clear();
+    p->form.mnuOnOff_Click();
+    EXPECT_EQ(p->log().only({"TrayMessage"}), Calls{}) << "told once";
+}
+
+TEST(Switch, RenewingTheCaptureOnlyWhileOn)
+{
+    Session session;
+    auto p = session.launch();
+    p->log().clear();
+    p->form.renewKeyCapture();
+    EXPECT_EQ(p->log().all(), Calls{});
+    p->form.mnuOnOff_Click();
+    p->log().clear();
+    p->form.renewKeyCapture();
+    EXPECT_EQ(p->log().all(), (Calls{"UnhookWindowsHookEx 256", "SetWindowsHookEx -> 257"}));
+    EXPECT_EQ(p->platform.keys.deliver(kWmKeyDown, 37), 1);
+}
+
+TEST(Timer, IntervalZeroTicksAtTheTimersFloorWithoutSpinning)
+{
+    EXPECT_EQ(TimerPeriodFor(0), 1);
+    EXPECT_EQ(TimerPeriodFor(25), 25);
+    EXPECT_EQ(TimerPeriodFor(2147483647), 2147483647);
+    Session session;
+    session.store.set("Refresh", "0.3");
+    auto p = session.launch();
+    EXPECT_EQ(p->form.controls().Timer1.interval, 0);
+    EXPECT_EQ(p->platform.timer.period, 1);
+    // Still controllable: a second launch is followed.
+    session.launch();
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->form.state().IsOn, kTrue);
+}
+
+} // namespace
