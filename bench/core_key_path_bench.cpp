@@ -1,0 +1,111 @@
+// Figures for the core's hot paths: the key path (capture callback to decision) and the tick.
+// Prints medians over repeated runs and the number of heap allocations on the key path,
+// which must be 0. Run: build/bin/core_key_path_bench
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "engine/hook_keys.h"
+#include "engine/motion_ticker.h"
+
+namespace {
+
+std::atomic<long> g_allocations{0};
+long g_allocationsInBodies = 0;
+
+class NullSource final : public KeyEventSource {
+public:
+    std::uintptr_t install(KeyEventSink&) override { return 1; }
+    std::intptr_t forward(std::uintptr_t, const KeyEvent&) noexcept override { return 0; }
+    void uninstall(std::uintptr_t) override {}
+    std::string lastError() const override { return {}; }
+};
+
+class NullInjector final : public InputInjector {
+public:
+    void leftButtonDown() noexcept override { ++presses; }
+    void leftButtonUp() noexcept override { ++presses; }
+    long presses = 0;
+};
+
+class NullPointer final : public Pointer {
+public:
+    bool read(CursorPoint& point) override
+    {
+        point = position;
+        return true;
+    }
+    void moveTo(std::int32_t x, std::int32_t y) override { position = {x % 1280, y % 800}; }
+    CursorPoint position{640, 400};
+};
+
+template <typename Body>
+double medianNanoseconds(int rounds, int iterations, Body&& body)
+{
+    std::vector<double> samples;
+    samples.reserve(rounds);
+    for (int round = 0; round < rounds; ++round) {
+        const long before = g_allocations.load();
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < iterations; ++i)
+            body(i);
+        const auto end = std::chrono::steady_clock::now();
+        g_allocationsInBodies += g_allocations.load() - before;
+        samples.push_back(std::chrono::duration<double, std::nano>(end - start).count() / iterations);
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    ++g_allocations;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+int main()
+{
+    PavroState state;
+    NullSource source;
+    NullInjector injector;
+    NullPointer pointer;
+    HookKeys hook(state, source, injector);
+    hook.HookOn();
+
+    constexpr int kRounds = 21;
+    constexpr int kIterations = 200000;
+    const KeyEvent arrow[2] = {{0, kWmKeyDown, 39, 0}, {0, kWmKeyUp, 39, 0}};
+    const KeyEvent enter[2] = {{0, kWmKeyDown, 13, 0}, {0, kWmKeyUp, 13, 0}};
+    const KeyEvent other = {0, kWmKeyDown, 65, 0};
+    volatile std::intptr_t sink = 0;
+
+    const double arrowNs = medianNanoseconds(kRounds, kIterations, [&](int i) { sink = hook.KeyboardProc(arrow[i & 1]); });
+    const double enterNs = medianNanoseconds(kRounds, kIterations, [&](int i) { sink = hook.KeyboardProc(enter[i & 1]); });
+    const double otherNs = medianNanoseconds(kRounds, kIterations, [&](int) { sink = hook.KeyboardProc(other); });
+    const long keyPathAllocations = g_allocationsInBodies;
+
+    state.IsOn = kTrue;
+    state.StdStep = 6;
+    state.FastStep = 20;
+    state.FastAfter = 250;
+    state.ArrowDown = {0, 1, 1, 0};
+    const double tickNs = medianNanoseconds(kRounds, kIterations / 10, [&](int) { MoveTick(state, pointer, 25); });
+
+    std::printf("key path, arrow (claimed):      median %.1f ns/event\n", arrowNs);
+    std::printf("key path, Enter (one injection): median %.1f ns/event\n", enterNs);
+    std::printf("key path, other key (forwarded): median %.1f ns/event\n", otherNs);
+    std::printf("key path heap allocations:       %ld (over %d events)\n", keyPathAllocations,
+                3 * kRounds * kIterations);
+    std::printf("tick movement, two arrows held:  median %.1f ns/tick\n", tickNs);
+    return keyPathAllocations > 0 ? 1 : 0;
+}
