@@ -1,0 +1,137 @@
+#include "platform/win32/win32_registry_store.h"
+
+#include <windows.h>
+
+#include <new>
+#include <vector>
+
+#include "platform/win32/win32_error.h"
+
+namespace {
+
+bool validName(std::string_view name)
+{
+    return !name.empty() && name.find('\\') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+// Open key handle, closed on every path.
+class RegistryKey {
+public:
+    RegistryKey() = default;
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    ~RegistryKey()
+    {
+        if (m_key != nullptr)
+            RegCloseKey(m_key);
+    }
+    HKEY* out() { return &m_key; }
+    HKEY get() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+// Text of a string value's raw data: whole UTF-16 units up to the first NUL. Data without a
+// terminating NUL, or of odd length, is taken as far as it goes.
+std::string textOf(const BYTE* data, DWORD size)
+{
+    const std::size_t units = size / sizeof(wchar_t);
+    std::wstring text(units, L'\0');
+    for (std::size_t i = 0; i < units; ++i)
+        text[i] = static_cast<wchar_t>(data[2 * i] | (data[2 * i + 1] << 8));
+    const std::size_t end = text.find(L'\0');
+    if (end != std::wstring::npos)
+        text.resize(end);
+    return win32Narrow(text);
+}
+
+} // namespace
+
+std::wstring Win32RegistryStore::sectionPath(std::string_view app, std::string_view section)
+{
+    if (!validName(app) || !validName(section))
+        return {};
+    return L"Software\\" + win32Widen(std::string(app)) + L"\\" + win32Widen(std::string(section));
+}
+
+StoredText Win32RegistryStore::read(std::string_view app, std::string_view section, std::string_view key)
+{
+    try {
+        const std::wstring path = sectionPath(app, section);
+        if (path.empty())
+            return {StoreStatus::Failed, {}};
+        RegistryKey handle;
+        LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, handle.out());
+        if (status == ERROR_FILE_NOT_FOUND)
+            return {StoreStatus::Missing, {}};
+        if (status != ERROR_SUCCESS)
+            return {StoreStatus::Failed, {}};
+
+        const std::wstring name = win32Widen(std::string(key));
+        // Most values are a few characters: the first query uses the stack. A value that grows
+        // between the size query and the read is asked for again.
+        BYTE small[256];
+        std::vector<BYTE> large;
+        BYTE* data = small;
+        DWORD size = sizeof small;
+        DWORD type = REG_NONE;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            status = RegQueryValueExW(handle.get(), name.c_str(), nullptr, &type, data, &size);
+            if (status != ERROR_MORE_DATA)
+                break;
+            large.resize(size + sizeof(wchar_t));
+            data = large.data();
+            size = static_cast<DWORD>(large.size());
+        }
+        if (status == ERROR_FILE_NOT_FOUND)
+            return {StoreStatus::Missing, {}};
+        if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+            return {StoreStatus::Failed, {}};
+        return {StoreStatus::Ok, textOf(data, size)};
+    } catch (const std::bad_alloc&) {
+        return {StoreStatus::Failed, {}};
+    }
+}
+
+StoreStatus Win32RegistryStore::save(std::string_view app, std::string_view section, std::string_view key,
+                                     std::string_view value)
+{
+    try {
+        const std::wstring path = sectionPath(app, section);
+        if (path.empty())
+            return StoreStatus::Failed;
+        RegistryKey handle;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                            nullptr, handle.out(), nullptr)
+            != ERROR_SUCCESS)
+            return StoreStatus::Failed;
+        const std::wstring name = win32Widen(std::string(key));
+        const std::wstring text = win32Widen(std::string(value));
+        // One value is written in one call, so a reader sees the old text or the new one.
+        const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+        if (RegSetValueExW(handle.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes)
+            != ERROR_SUCCESS)
+            return StoreStatus::Failed;
+        return StoreStatus::Ok;
+    } catch (const std::bad_alloc&) {
+        return StoreStatus::Failed;
+    }
+}
+
+StoreStatus Win32RegistryStore::removeSection(std::string_view app, std::string_view section)
+{
+    try {
+        const std::wstring path = sectionPath(app, section);
+        if (path.empty())
+            return StoreStatus::Failed;
+        const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+        if (status == ERROR_SUCCESS)
+            return StoreStatus::Ok;
+        if (status == ERROR_FILE_NOT_FOUND)
+            return StoreStatus::Missing;
+        return StoreStatus::Failed;
+    } catch (const std::bad_alloc&) {
+        return StoreStatus::Failed;
+    }
+}

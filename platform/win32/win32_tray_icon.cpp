@@ -1,0 +1,160 @@
+#include "platform/win32/win32_tray_icon.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/win32/win32_error.h"
+#include "platform/win32/win32_resources.h"
+
+namespace {
+
+HICON loadIcon(HINSTANCE instance, int id)
+{
+    return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
+template <std::size_t N>
+void copyText(wchar_t (&target)[N], const std::wstring& text)
+{
+    const std::size_t length = text.size() < N - 1 ? text.size() : N - 1;
+    std::memcpy(target, text.data(), length * sizeof(wchar_t));
+    target[length] = L'\0';
+}
+
+struct MessageBoxText {
+    std::wstring title;
+    std::wstring text;
+};
+
+// The fallback dialog runs on a thread of its own: a modal box on the UI thread would run a
+// nested message loop in which timer ticks and tray events re-enter the handler that asked
+// for the message.
+DWORD WINAPI messageBoxThread(LPVOID parameter)
+{
+    MessageBoxText* message = static_cast<MessageBoxText*>(parameter);
+    MessageBoxW(nullptr, message->text.c_str(), message->title.c_str(),
+                MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
+    delete message;
+    return 0;
+}
+
+} // namespace
+
+Win32TrayIcon::Win32TrayIcon(HINSTANCE instance)
+    : m_active(loadIcon(instance, IDI_PAVRO_ACTIVE))
+    , m_inactive(loadIcon(instance, IDI_PAVRO_INACTIVE))
+    , m_taskbarCreated(RegisterWindowMessageA("TaskbarCreated"))
+{
+}
+
+Win32TrayIcon::~Win32TrayIcon()
+{
+    if (m_shown)
+        remove(m_last);
+    if (m_active != nullptr)
+        DestroyIcon(m_active);
+    if (m_inactive != nullptr)
+        DestroyIcon(m_inactive);
+}
+
+HICON Win32TrayIcon::iconFor(TrayImage image) const
+{
+    switch (image) {
+    case TrayImage::Active:
+        return m_active;
+    case TrayImage::Inactive:
+        return m_inactive;
+    case TrayImage::None:
+        break;
+    }
+    return nullptr;
+}
+
+NOTIFYICONDATAA Win32TrayIcon::toNative(const TrayIconData& data) const
+{
+    // WORKAROUND: the classic record of six 32-bit fields and a 20-byte tip (cbSize 44) is a
+    // 32-bit layout. A 64-bit program that passes it gets TRUE back and an empty slot with no
+    // tooltip and no callbacks, so the real structure carries the same values.
+    NOTIFYICONDATAA native{};
+    native.cbSize = sizeof native;
+    native.hWnd = reinterpret_cast<HWND>(data.hWnd);
+    native.uID = data.uID;
+    native.uFlags = data.uFlags & (NIF_MESSAGE | NIF_ICON | NIF_TIP);
+    native.uCallbackMessage = data.uCallbackMessage;
+    native.hIcon = iconFor(data.hIcon);
+    const std::string tip = data.tipText();
+    const std::size_t length = tip.size() < sizeof native.szTip - 1 ? tip.size() : sizeof native.szTip - 1;
+    std::memcpy(native.szTip, tip.data(), length);
+    return native;
+}
+
+bool Win32TrayIcon::add(const TrayIconData& data)
+{
+    m_last = data;
+    m_wanted = true;
+    NOTIFYICONDATAA native = toNative(data);
+    // An elevated copy would otherwise never hear from the (unelevated) shell: the system
+    // filters messages from lower integrity levels unless the window lets them through.
+    if (native.hWnd != nullptr) {
+        if (m_taskbarCreated != 0)
+            ChangeWindowMessageFilterEx(native.hWnd, m_taskbarCreated, MSGFLT_ALLOW, nullptr);
+        if (native.uCallbackMessage != 0)
+            ChangeWindowMessageFilterEx(native.hWnd, native.uCallbackMessage, MSGFLT_ALLOW, nullptr);
+    }
+    // With no taskbar yet (the program started before the shell) the call fails; the icon is
+    // added when the taskbar announces itself with "TaskbarCreated".
+    m_shown = Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
+    return m_shown;
+}
+
+bool Win32TrayIcon::modify(const TrayIconData& data)
+{
+    m_last = data;
+    NOTIFYICONDATAA native = toNative(data);
+    return Shell_NotifyIconA(NIM_MODIFY, &native) != FALSE;
+}
+
+bool Win32TrayIcon::remove(const TrayIconData& data)
+{
+    NOTIFYICONDATAA native = toNative(data);
+    m_shown = false;
+    m_wanted = false;
+    return Shell_NotifyIconA(NIM_DELETE, &native) != FALSE;
+}
+
+void Win32TrayIcon::showMessage(std::string_view title, std::string_view text)
+{
+    const std::wstring wideTitle = win32Widen(std::string(title));
+    const std::wstring wideText = win32Widen(std::string(text));
+    if (m_shown) {
+        NOTIFYICONDATAW balloon{};
+        balloon.cbSize = sizeof balloon;
+        balloon.hWnd = reinterpret_cast<HWND>(m_last.hWnd);
+        balloon.uID = m_last.uID;
+        balloon.uFlags = NIF_INFO;
+        balloon.dwInfoFlags = NIIF_WARNING;
+        copyText(balloon.szInfoTitle, wideTitle);
+        copyText(balloon.szInfo, wideText);
+        if (Shell_NotifyIconW(NIM_MODIFY, &balloon))
+            return;
+    }
+    auto* message = new MessageBoxText{wideTitle, wideText};
+    HANDLE thread = CreateThread(nullptr, 0, messageBoxThread, message, 0, nullptr);
+    if (thread == nullptr) {
+        delete message;
+        return;
+    }
+    CloseHandle(thread);
+}
+
+bool Win32TrayIcon::handleMessage(HWND window, UINT message, WPARAM, LPARAM, LRESULT& result)
+{
+    if (m_taskbarCreated == 0 || message != m_taskbarCreated || !m_wanted
+        || reinterpret_cast<HWND>(m_last.hWnd) != window)
+        return false;
+    NOTIFYICONDATAA native = toNative(m_last);
+    m_shown = Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
+    result = 0;
+    return true;
+}
