@@ -1,0 +1,61 @@
+#include "platform/qt/qt_exit_signals.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+namespace {
+
+// The write end is used from the signal handler, where only async-signal-safe calls may run.
+int g_signalSockets[2] = {-1, -1};
+constexpr int kExitSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+extern "C" void forwardExitSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const char byte = static_cast<char>(signalNumber);
+    [[maybe_unused]] const ssize_t written = ::write(g_signalSockets[0], &byte, 1);
+    errno = savedErrno;
+}
+
+}  // namespace
+
+QtExitSignals::QtExitSignals(std::function<void()> onSignal)
+    : m_onSignal(std::move(onSignal))
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalSockets) != 0)
+        return;
+    m_notifier = std::make_unique<QSocketNotifier>(g_signalSockets[1], QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
+        char bytes[16];
+        while (::read(g_signalSockets[1], bytes, sizeof bytes) > 0) {
+        }
+        if (m_onSignal)
+            m_onSignal();
+    });
+
+    struct sigaction action {};
+    action.sa_handler = forwardExitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    m_installed = true;
+    for (int signalNumber : kExitSignals)
+        m_installed = (::sigaction(signalNumber, &action, nullptr) == 0) && m_installed;
+}
+
+QtExitSignals::~QtExitSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : kExitSignals)
+        ::sigaction(signalNumber, &action, nullptr);
+    m_notifier.reset();
+    for (int& socket : g_signalSockets) {
+        if (socket >= 0)
+            ::close(socket);
+        socket = -1;
+    }
+}
