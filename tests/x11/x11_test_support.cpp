@@ -1,0 +1,148 @@
+#include "tests/x11/x11_test_support.h"
+
+#include <algorithm>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <X11/Xlib.h>
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    QDeadlineTimer deadline(timeout);
+    // Wakes the loop now and then, so a deadline is noticed even when no socket speaks.
+    QTimer wake;
+    wake.start(5);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+std::intptr_t RecordingSink::KeyboardProc(const KeyEvent& event) noexcept
+{
+    m_events.emplace_back(event.message, event.vkCode);
+    return 1;
+}
+
+bool RecordingSink::contains(Pair pair) const
+{
+    return std::find(m_events.begin(), m_events.end(), pair) != m_events.end();
+}
+
+ProbeWindow::ProbeWindow()
+{
+    Display* display = m_connection.display();
+    if (display == nullptr)
+        return;
+    m_window = XCreateSimpleWindow(display, m_connection.root(), kX, kY, kWidth, kHeight, 0, 0, 0);
+    XSelectInput(display, m_window,
+                 KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask);
+    XMapRaised(display, m_window);
+    XFlush(display);
+    m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { drain(); });
+    drain();
+    if (!waitUntil([this] { return m_mapped; }))
+        return;
+    XSetInputFocus(display, m_window, RevertToPointerRoot, CurrentTime);
+    XSync(display, False);
+    m_ready = true;
+}
+
+ProbeWindow::~ProbeWindow()
+{
+    m_notifier.reset();
+    if (m_window != 0) {
+        XDestroyWindow(m_connection.display(), m_window);
+        XSync(m_connection.display(), False);
+    }
+}
+
+bool ProbeWindow::received(int type, unsigned detail) const
+{
+    return std::find(m_events.begin(), m_events.end(), ProbeEvent{type, detail}) != m_events.end();
+}
+
+void ProbeWindow::drain()
+{
+    Display* display = m_connection.display();
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        switch (event.type) {
+        case KeyPress:
+        case KeyRelease:
+            m_events.push_back({event.type, event.xkey.keycode});
+            break;
+        case ButtonPress:
+        case ButtonRelease:
+            m_events.push_back({event.type, event.xbutton.button});
+            break;
+        case MapNotify:
+            m_mapped = true;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+XTestKeyboard::XTestKeyboard() = default;
+
+XTestKeyboard::~XTestKeyboard()
+{
+    if (m_connection.display() == nullptr)
+        return;
+    for (unsigned keycode : std::vector<unsigned>(m_down))
+        send(keycode, false);
+    setNumLock(false);
+}
+
+unsigned XTestKeyboard::keycode(unsigned long keysym) const
+{
+    return XKeysymToKeycode(m_connection.display(), keysym);
+}
+
+void XTestKeyboard::press(unsigned long keysym)
+{
+    send(keycode(keysym), true);
+}
+
+void XTestKeyboard::release(unsigned long keysym)
+{
+    send(keycode(keysym), false);
+}
+
+void XTestKeyboard::tap(unsigned long keysym)
+{
+    press(keysym);
+    release(keysym);
+}
+
+void XTestKeyboard::setNumLock(bool on)
+{
+    Display* display = m_connection.display();
+    const unsigned mask = XkbKeysymToModifiers(display, XK_Num_Lock);
+    XkbLockModifiers(display, XkbUseCoreKbd, mask, on ? mask : 0);
+    XSync(display, False);
+}
+
+void XTestKeyboard::send(unsigned keycode, bool pressed)
+{
+    Display* display = m_connection.display();
+    XTestFakeKeyEvent(display, keycode, pressed ? True : False, CurrentTime);
+    // Synced so the server has taken the event in before the test goes on.
+    XSync(display, False);
+    if (pressed)
+        m_down.push_back(keycode);
+    else
+        std::erase(m_down, keycode);
+}
