@@ -74,7 +74,8 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
         return 0;
     }
 
-    // A held key then gives repeated presses and one release, not press/release pairs.
+    // A held key reaches this connection as repeated presses only. Releases are taken from raw
+    // events, never from core ones, so this matters only to what the grab itself is sent.
     Bool repeatDetectable = False;
     XkbSetDetectableAutoRepeat(display, True, &repeatDetectable);
 
