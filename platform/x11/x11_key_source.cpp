@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
@@ -81,6 +82,8 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
 
     // Raw releases carry no modifier state: follow it from the server's state notifications.
     XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbModifierStateMask, XkbModifierStateMask);
+    constexpr unsigned long kKeymapEvents = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+    XkbSelectEvents(display, XkbUseCoreKbd, kKeymapEvents, kKeymapEvents);
     XkbStateRec state{};
     if (XkbGetState(display, XkbUseCoreKbd, &state) == Success)
         m_modifiers = state.mods;
@@ -90,9 +93,15 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
     XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof maskBits), maskBits};
     XISelectEvents(display, root, &mask, 1);
 
-    if (!grabKeys())
+    if (std::string reason = grabKeys(); !reason.empty()) {
+        fail(std::move(reason));
         return 0;
+    }
 
+    m_keymapTimer = std::make_unique<QTimer>();
+    m_keymapTimer->setSingleShot(true);
+    m_keymapTimer->setInterval(0);
+    QObject::connect(m_keymapTimer.get(), &QTimer::timeout, [this] { followKeymap(); });
     m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readEvents(); });
     m_sink = &sink;
@@ -102,11 +111,12 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
     return m_handle;
 }
 
-bool X11KeySource::grabKeys()
+std::string X11KeySource::grabKeys()
 {
     Display* display = m_connection->display();
     const Window root = m_connection->root();
 
+    m_grabCounts = {};
     std::vector<Grab> attempted;
     std::vector<unsigned long> serials;
     attempted.reserve(2048);
@@ -162,19 +172,39 @@ bool X11KeySource::grabKeys()
                 return grab.keycode == keycode && grab.modifiers == modifiers;
             });
             if (held != attempted.end() && failed[static_cast<std::size_t>(held - attempted.begin())])
-                return fail("another program holds the arrow keys or Enter");
+                return "another program holds the arrow keys or Enter";
         }
     }
     if (m_grabs.empty())
-        return fail("the keyboard map has no arrow keys or Enter to capture");
-    return true;
+        return "the keyboard map has no arrow keys or Enter to capture";
+    return {};
 }
 
-bool X11KeySource::fail(std::string reason)
+void X11KeySource::followKeymap()
+{
+    if (!m_connection)
+        return;
+    Display* display = m_connection->display();
+    X11KeyTable fresh;
+    // A new keyboard notification also comes whenever input switches between two physical
+    // keyboards with the same map: regrab only when some key really changed meaning.
+    if (fresh.load(display) && !(fresh == m_table)) {
+        for (const Grab& grab : m_grabs)
+            XUngrabKey(display, static_cast<int>(grab.keycode), grab.modifiers, m_connection->root());
+        m_grabs.clear();
+        m_table = std::move(fresh);
+        // Nobody is waiting for a result here: whatever could be grabbed is kept.
+        grabKeys();
+    }
+    // Reading the map and syncing made Xlib read the socket: events it queued meanwhile (a
+    // grabbed press that froze the keyboard among them) will not be announced again.
+    readEvents();
+}
+
+void X11KeySource::fail(std::string reason)
 {
     m_lastError = std::move(reason);
     release();
-    return false;
 }
 
 std::intptr_t X11KeySource::forward(std::uintptr_t, const KeyEvent&) noexcept
@@ -190,6 +220,7 @@ void X11KeySource::uninstall(std::uintptr_t handle)
 
 void X11KeySource::release()
 {
+    m_keymapTimer.reset();
     if (m_notifier) {
         m_notifier->setEnabled(false);
         if (m_reading)
@@ -263,9 +294,23 @@ void X11KeySource::handleEvent(XEvent& event) noexcept
         return;
     }
     if (event.type == m_xkbEventBase) {
-        const auto& xkb = reinterpret_cast<const XkbEvent&>(event);
-        if (xkb.any.xkb_type == XkbStateNotify)
+        auto& xkb = reinterpret_cast<XkbEvent&>(event);
+        switch (xkb.any.xkb_type) {
+        case XkbStateNotify:
             m_modifiers = xkb.state.mods;
+            break;
+        case XkbMapNotify:
+            XkbRefreshKeyboardMapping(&xkb.map);
+            if (m_keymapTimer)
+                m_keymapTimer->start();
+            break;
+        case XkbNewKeyboardNotify:
+            if (m_keymapTimer)
+                m_keymapTimer->start();
+            break;
+        default:
+            break;
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include "platform/x11/x11_key_table.h"
 
 class QSocketNotifier;
+class QTimer;
 
 /// Captures the arrows and Enter (keypad ones included while they report those keys) on the
 /// whole X11 desktop, through passive key grabs on the root window of a connection of its own.
@@ -21,6 +22,9 @@ class QSocketNotifier;
 /// Releases come from XInput2 raw events, which reach us whatever window has the focus; as the
 /// grab is already gone, the application gets the grabbed key's release without its press.
 /// Alt (Mod1) held turns 256/257 into 260/261. Held keys give repeated presses and one release.
+///
+/// A change of the keyboard map (another layout, a remapped key) is followed: the grabs are
+/// made again for the keys that now report arrows or Enter.
 ///
 /// Needs a QCoreApplication: events are read when Qt's loop sees the connection readable.
 /// Grabs are tied to the connection, so they also vanish when the process dies.
@@ -54,8 +58,10 @@ private:
         unsigned modifiers;
     };
 
-    bool fail(std::string reason);
-    bool grabKeys();
+    void fail(std::string reason);
+    /// Grabs every combination the table names; an empty string, or why the capture cannot work.
+    std::string grabKeys();
+    void followKeymap();
     void release();
     void readEvents() noexcept;
     void handleEvent(XEvent& event) noexcept;
@@ -63,6 +69,8 @@ private:
 
     std::unique_ptr<X11Connection> m_connection;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    /// Coalesces the burst of notifications one keymap change brings into one regrab.
+    std::unique_ptr<QTimer> m_keymapTimer;
     X11KeyTable m_table;
     std::vector<Grab> m_grabs;
     /// Per keycode, the virtual-key code delivered with its last press, until its release.

@@ -28,6 +28,8 @@ public:
         return keycode < 256 ? (*m_vk)[keycode][state & 0xFFu] : 0;
     }
 
+    bool operator==(const X11KeyTable& other) const noexcept { return *m_vk == *other.m_vk; }
+
     /// True when |keycode| reports one of our keys under some modifier state.
     bool anyState(unsigned keycode) const noexcept { return keycode < 256 && m_anyState[keycode]; }
 

@@ -37,5 +37,7 @@ void X11Pointer::moveTo(std::int32_t x, std::int32_t y)
     constexpr std::int32_t kHigh = std::numeric_limits<std::int16_t>::max();
     XWarpPointer(m_connection.display(), None, m_connection.root(), 0, 0, 0, 0,
                  std::clamp(x, kLow, kHigh), std::clamp(y, kLow, kHigh));
-    XFlush(m_connection.display());
+    // Done when this returns, for every client: a flush alone lets another connection's query
+    // be served before the server has read the warp.
+    XSync(m_connection.display(), False);
 }

@@ -13,7 +13,8 @@ public:
 
     /// False also while the pointer is on another screen of the display.
     bool read(CursorPoint& point) override;
-    /// The server confines the pointer to the screen.
+    /// The server confines the pointer to the screen. Waits for the server (one round trip), so
+    /// the move is visible to every client when this returns.
     void moveTo(std::int32_t x, std::int32_t y) override;
 
 private:

@@ -261,6 +261,33 @@ TEST_F(X11KeySourceTest, UninstallReleasesEveryGrabAndAnotherInstallTakesOver)
     EXPECT_EQ(probePresses(XK_Right), 2);
 }
 
+TEST_F(X11KeySourceTest, FollowsAChangeOfTheKeyboardMap)
+{
+    const unsigned spare = keyboard.unusedKeycode();
+    ASSERT_NE(spare, 0u);
+    keyboard.remap(spare, XK_Left);
+    // The source regrabs once its loop sees the change; until then the key goes to the probe.
+    ASSERT_TRUE(waitUntil([&] {
+        keyboard.tapKeycode(spare);
+        flush();
+        return sink.contains({kDown, 37});
+    }));
+    EXPECT_EQ(sink.events().back(), Pair(kUp, 37));
+
+    keyboard.remap(spare, NoSymbol);
+    ASSERT_TRUE(waitUntil([&] {
+        probe.clear();
+        keyboard.tapKeycode(spare);
+        flush();
+        return probe.received(KeyPress, spare);
+    }));
+    // The keys that kept their meaning stayed captured throughout.
+    sink.clear();
+    keyboard.tap(XK_Right);
+    flush();
+    EXPECT_EQ(sink.events(), (Pairs{{kDown, 39}, {kUp, 39}}));
+}
+
 TEST(X11KeySource, LeavesCombinationsAnotherClientHoldsToIt)
 {
     ProbeWindow probe;

@@ -127,6 +127,38 @@ void XTestKeyboard::tap(unsigned long keysym)
     release(keysym);
 }
 
+void XTestKeyboard::tapKeycode(unsigned keycode)
+{
+    send(keycode, true);
+    send(keycode, false);
+}
+
+void XTestKeyboard::remap(unsigned keycode, unsigned long keysym)
+{
+    KeySym symbol = keysym;
+    XChangeKeyboardMapping(m_connection.display(), static_cast<int>(keycode), 1, &symbol, 1);
+    XSync(m_connection.display(), False);
+}
+
+unsigned XTestKeyboard::unusedKeycode() const
+{
+    Display* display = m_connection.display();
+    int minKeycode = 0;
+    int maxKeycode = 0;
+    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+    int perKeycode = 0;
+    KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(minKeycode), maxKeycode - minKeycode + 1,
+                                      &perKeycode);
+    unsigned found = 0;
+    for (int keycode = maxKeycode; keycode >= minKeycode && found == 0; --keycode) {
+        const KeySym* row = map + (keycode - minKeycode) * perKeycode;
+        if (std::all_of(row, row + perKeycode, [](KeySym k) { return k == NoSymbol; }))
+            found = static_cast<unsigned>(keycode);
+    }
+    XFree(map);
+    return found;
+}
+
 void XTestKeyboard::setNumLock(bool on)
 {
     Display* display = m_connection.display();

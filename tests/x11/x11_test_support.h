@@ -86,6 +86,11 @@ public:
     void press(unsigned long keysym);
     void release(unsigned long keysym);
     void tap(unsigned long keysym);
+    void tapKeycode(unsigned keycode);
+    /// Gives |keycode| the single keysym |keysym| (NoSymbol: none) in the server's keyboard map.
+    void remap(unsigned keycode, unsigned long keysym);
+    /// A keycode the server's map leaves without any keysym; 0 when there is none.
+    unsigned unusedKeycode() const;
     /// Locks or unlocks NumLock directly in the keyboard's state.
     void setNumLock(bool on);
     Display* display() const { return m_connection.display(); }
