@@ -1,6 +1,9 @@
 #include "platform/qt/qt_settings_window.h"
 
+#include <algorithm>
+
 #include <QApplication>
+#include <QFont>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
@@ -118,6 +121,11 @@ QtSettingsWindow::QtSettingsWindow()
     form->setWindowTitle(QStringLiteral("Cursor"));
     form->setWindowIcon(QtTrayIcon::icon(TrayImage::Active));
     form->setFixedSize(toPixels(kClientWidthTwips), toPixels(kClientHeightTwips));
+    // The positions were laid out for the classic 8-point dialog font (11 pixels at 96 dpi);
+    // the desktop's larger default would clip the labels and captions.
+    QFont font = form->font();
+    font.setPixelSize(11);
+    form->setFont(font);
 
     static constexpr std::array<int, 4> kMaxima{150, 150, 1500, 150};
     static constexpr std::array<int, 4> kArrowSteps{5, 5, 50, 5};
@@ -128,6 +136,11 @@ QtSettingsWindow::QtSettingsWindow()
         auto* label = new QLabel(QString::fromLatin1(kLabelCaptions[slot]), form);
         label->setObjectName(QStringLiteral("lblName%1").arg(i));
         place(label, kLabelRects[slot]);
+        // A label has no frame, so widening it up to the slider changes nothing visible but
+        // spares a font wider than the classic one the clipping of its last letters.
+        const int room = toPixels(kSliderRects[slot].left) - label->x() - 2;
+        if (label->sizeHint().width() > label->width())
+            label->resize(std::min(label->sizeHint().width(), room), label->height());
 
         auto* slider = new QScrollBar(Qt::Horizontal, form);
         slider->setObjectName(QStringLiteral("HScroll1_%1").arg(i));

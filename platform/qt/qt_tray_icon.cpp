@@ -24,8 +24,21 @@ void QtTrayIcon::attach(Form1& form)
     m_form = &form;
 }
 
+// The icons are compiled into this static library; nothing else refers to that object, so the
+// linker would drop it unless it is named here. Q_INIT_RESOURCE must not be used inside a
+// namespace.
+static void loadIconResources()
+{
+    static const bool loaded = [] {
+        Q_INIT_RESOURCE(pavro);
+        return true;
+    }();
+    (void)loaded;
+}
+
 QIcon QtTrayIcon::icon(TrayImage image)
 {
+    loadIconResources();
     switch (image) {
     case TrayImage::Active:
         return QIcon(QStringLiteral(":/icons/pavro-active.ico"));
