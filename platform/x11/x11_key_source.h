@@ -37,7 +37,9 @@ public:
 
     /// Opens the connection and grabs. Key combinations another client already holds (a window
     /// manager's Shift+Alt+arrow, say) are left to it; fails only when a key without modifiers
-    /// (NumLock and CapsLock aside) cannot be grabbed, or when the display lacks what is needed.
+    /// (NumLock and CapsLock aside) cannot be grabbed, when the display lacks what is needed, or
+    /// in a Wayland session ($WAYLAND_DISPLAY set or $XDG_SESSION_TYPE "wayland"), whose own
+    /// applications' keys never pass through the X server.
     /// Installing again replaces the previous installation and its handle.
     std::uintptr_t install(KeyEventSink& sink) override;
     /// Nothing follows the sink in the chain: always 0.

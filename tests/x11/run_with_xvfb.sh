@@ -40,6 +40,8 @@ if [ -z "$number" ]; then
     exit 1
 fi
 export DISPLAY=":$number"
+# Started from a Wayland desktop's terminal, these would still point at that desktop.
+unset WAYLAND_DISPLAY XDG_SESSION_TYPE
 
 if [ "$with_wm" = 1 ]; then
     openbox >"$workdir/wm.log" 2>&1 &

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <string_view>
 
 #include <QCoreApplication>
 
@@ -359,6 +360,28 @@ TEST(X11KeySource, FailsWithAReasonWithoutADisplay)
     setenv("DISPLAY", display.c_str(), 1);
     EXPECT_EQ(handle, 0u);
     EXPECT_NE(source.lastError().find("display"), std::string::npos) << source.lastError();
+}
+
+TEST(X11KeySource, RefusesAWaylandSessionWithAReason)
+{
+    for (const char* variable : {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}) {
+        SCOPED_TRACE(variable);
+        setenv(variable, std::string_view(variable) == "WAYLAND_DISPLAY" ? "wayland-0" : "wayland", 1);
+        RecordingSink sink;
+        X11KeySource source;
+        const std::uintptr_t handle = source.install(sink);
+        unsetenv(variable);
+        EXPECT_EQ(handle, 0u);
+        EXPECT_NE(source.lastError().find("Wayland"), std::string::npos) << source.lastError();
+    }
+    // An X11 session says so, or says nothing.
+    setenv("XDG_SESSION_TYPE", "x11", 1);
+    RecordingSink sink;
+    X11KeySource source;
+    const std::uintptr_t handle = source.install(sink);
+    unsetenv("XDG_SESSION_TYPE");
+    EXPECT_NE(handle, 0u) << source.lastError();
+    source.uninstall(handle);
 }
 
 TEST(X11KeySourceUnderWindowManager, LeavesTheWindowManagersBindingsToIt)
