@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Sets up (Debian packages, when any is missing), builds and runs Pavro.
+# With a display ($DISPLAY set) Pavro starts there. With none, a private X session (Xvfb,
+# openbox, trayer) shows it working: a second launch turns it on, a held arrow moves the
+# pointer, Enter clicks a probe window, a screenshot is saved; then everything started here stops.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+
+tools/setup-deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default
+
+if [[ -n ${DISPLAY:-} ]]; then
+    exec "$ROOT/build/bin/Pavro"
+fi
+
+export PAVRO_BIN="$ROOT/build/bin/Pavro"
+export SWEEPRA_BIN="$ROOT/build/bin/Sweepra"
+export PROBE_BIN="$ROOT/build/bin/key_probe"
+export SELECTION_OWNER_BIN="$ROOT/build/bin/selection_owner"
+set +e
+# The session helpers of the desktop tests: start_session, start_tray, start_pavro, ... and a
+# cleanup on exit that stops every process they started.
+source "$ROOT/tests/e2e/session.sh"
+
+echo "No display: demonstrating Pavro in a private X session"
+start_session
+start_tray
+echo "  X server $DISPLAY with openbox and a tray panel"
+# A store and runtime folder of the demonstration's own: the user's settings stay untouched.
+new_profile demo
+start_pavro || { echo "Pavro did not start"; exit 1; }
+echo "  Pavro is running (pid $PAVRO_PID), pointer control off; settings in $CONF (a private folder, removed at the end)"
+
+switch_by_second_launch 1 || { echo "the second launch did not turn Pavro on"; exit 1; }
+echo "  a second launch (it ran ${SECOND_MS} ms) turned pointer control on ${FOLLOW_MS} ms after it wrote the switch"
+
+start_probe 100 150 1000 600
+xdotool mousemove 200 400
+wait_until 5 bash -c '[[ $(xdotool getmouselocation --shell | sed -n "s/^X=//p") == 200 ]]'
+echo "  pointer before holding Right: $(pointer_x),$(pointer_y)"
+xdotool keydown Right
+sleep 1  # the hold itself
+xdotool keyup Right
+wait_until 5 bash -c 'a=$(xdotool getmouselocation); sleep 0.06; [[ $a == $(xdotool getmouselocation) ]]'
+echo "  pointer after holding Right for 1 s: $(pointer_x),$(pointer_y) (the default tick model: 646 px in 40 ticks)"
+
+xdotool key Return
+probe_mark
+if probe_has '^ButtonPress 1 '; then
+    echo "  Enter clicked the probe window: $(grep -m1 '^ButtonPress 1 ' "$PROBE_LOG")"
+else
+    echo "  Enter did NOT click the probe window"
+fi
+if probe_has '^KeyPress Right '; then
+    echo "  the held Right reached the probe window (it should not have)"
+else
+    echo "  the probe window never saw the Right key"
+fi
+
+# The settings window, opened from the tray icon's menu, for the screenshot.
+icon=""
+for w in $(xdotool search --onlyvisible --class Pavro 2>/dev/null); do
+    [[ $(xwininfo -children -id "$w" | sed -n 's/^ *Parent window id: \(0x[0-9a-f]*\).*/\1/p') != \
+       $(xwininfo -root | sed -n 's/^xwininfo: Window id: \(0x[0-9a-f]*\).*/\1/p') ]] && icon=$w
+done
+if [[ -n $icon ]]; then
+    xdotool mousemove --window "$icon" 11 15 click 3
+    # The menu is open once an override-redirect window of ours sits on the root window.
+    wait_until 5 bash -c '
+        root=$(xwininfo -root | sed -n "s/^xwininfo: Window id: \(0x[0-9a-f]*\).*/\1/p")
+        for w in $(xdotool search --onlyvisible --class Pavro 2>/dev/null); do
+            info=$(xwininfo -children -id "$w")
+            grep -q "Parent window id: $root" <<<"$info" && xwininfo -id "$w" | grep -q "Override Redirect State: yes" && exit 0
+        done
+        exit 1'
+    # The open menu holds the keyboard, so these reach it even with pointer control on.
+    xdotool key Down Down Return
+    wait_until 5 bash -c "[[ -n \$(xdotool search --onlyvisible --name '^Cursor ' 2>/dev/null) ]]"
+fi
+SCREENSHOT="$ROOT/build/pavro-demo.png"
+import -window root "$SCREENSHOT"
+echo "  screenshot: $SCREENSHOT"
+
+kill -TERM "$PAVRO_PID"
+wait_until 5 bash -c "! kill -0 $PAVRO_PID 2>/dev/null"
+echo "  Pavro ended on SIGTERM and saved: $(tr '\n' ' ' <"$CONF")"
+echo "Stopping the X session"
