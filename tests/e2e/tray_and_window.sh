@@ -101,12 +101,21 @@ click_menu_item 1
 check "\"Settings\" restored the minimized window" wait_until 5 is_viewable "$WINDOW"
 check "... in its normal state" test "$(wm_state "$WINDOW")" = "Normal"
 
+# --- The first slider: an arrow click steps 5, a click in the track beside the thumb 25 ---
+geometry=$(xwininfo -id "$WINDOW")
+left=$(sed -n 's/^ *Absolute upper-left X: *//p' <<<"$geometry")
+top=$(sed -n 's/^ *Absolute upper-left Y: *//p' <<<"$geometry")
+# Slider 0 spans x 128..265, y 8..25 of the client area; its right arrow is the last 16 pixels.
+xdotool mousemove $((left + 259)) $((top + 16)) click 1   # 25 -> 30
+xdotool mousemove $((left + 230)) $((top + 16)) click 1   # right of the thumb: 30 -> 55
+# (saved and checked at the exit below)
+
 # --- The popup's "&Turn On", then "&Exit": the real exit saves the seven keys ---
 click_menu_item 0
 check "\"&Turn On\" switched on" wait_until 5 conf_is OnOff 1
 click_menu_item 2
 check "\"&Exit\" ended Pavro" wait_until 5 bash -c "! kill -0 $PAVRO_PID 2>/dev/null"
-for key in StdDist=25 FastDist=80 TimeFast=250 Refresh=25 LoadStart=0 ScanCode=0 version=10016 OnOff=1; do
+for key in StdDist=55 FastDist=80 TimeFast=250 Refresh=25 LoadStart=0 ScanCode=0 version=10016 OnOff=1; do
     check "exit stored $key" conf_is "${key%%=*}" "${key#*=}"
 done
 check "the icon left the tray" wait_until 5 bash -c "! xwininfo -id $ICON 2>/dev/null | grep -q IsViewable"
