@@ -69,6 +69,9 @@ trap cleanup EXIT
 
 start_session() {
     local number
+    # The private session is X11 whatever desktop the tests were started from.
+    unset WAYLAND_DISPLAY XDG_SESSION_TYPE
+    export QT_QPA_PLATFORM=xcb
     for number in $(seq 70 199); do
         [[ -e /tmp/.X${number}-lock || -e /tmp/.X11-unix/X${number} ]] && continue
         Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp -noreset >"$E2E_WORK/xvfb.log" 2>&1 &
