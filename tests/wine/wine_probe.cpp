@@ -1,0 +1,89 @@
+// Test fixture for the Wine end-to-end tests: a focused window that writes every keyboard
+// and left-button message it receives to the file named on its command line, one line each
+// ("KEYDOWN 39", "SYSKEYDOWN 18", "LBUTTONDOWN"), flushed at once. The pointer-control
+// program must keep the arrows and Enter from ever showing up here.
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace {
+
+std::FILE* g_log = nullptr;
+
+void logLine(const char* what, unsigned long value, bool withValue)
+{
+    if (g_log == nullptr)
+        return;
+    if (withValue)
+        std::fprintf(g_log, "%s %lu\n", what, value);
+    else
+        std::fprintf(g_log, "%s\n", what);
+    std::fflush(g_log);
+}
+
+LRESULT CALLBACK probeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_KEYDOWN:
+        logLine("KEYDOWN", static_cast<unsigned long>(wParam), true);
+        return 0;
+    case WM_KEYUP:
+        logLine("KEYUP", static_cast<unsigned long>(wParam), true);
+        return 0;
+    case WM_SYSKEYDOWN:
+        logLine("SYSKEYDOWN", static_cast<unsigned long>(wParam), true);
+        return 0;
+    case WM_SYSKEYUP:
+        logLine("SYSKEYUP", static_cast<unsigned long>(wParam), true);
+        return 0;
+    case WM_LBUTTONDOWN:
+        logLine("LBUTTONDOWN", 0, false);
+        return 0;
+    case WM_LBUTTONUP:
+        logLine("LBUTTONUP", 0, false);
+        return 0;
+    case WM_SETFOCUS:
+        logLine("FOCUS", 0, false);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
+{
+    if (commandLine == nullptr || commandLine[0] == '\0')
+        return 2;
+    // Binary mode: plain "\n" line ends for the shell that reads the log.
+    g_log = std::fopen(commandLine, "wb");
+    if (g_log == nullptr)
+        return 2;
+
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = probeProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = "PavroProbe";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(0, "PavroProbe", "PavroProbe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 700,
+                                  500, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr)
+        return 1;
+    SetForegroundWindow(window);
+    SetFocus(window);
+
+    MSG message{};
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    std::fclose(g_log);
+    return 0;
+}
