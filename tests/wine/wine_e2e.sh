@@ -522,6 +522,8 @@ case_sweepra() {
     wine_run "$BIN_DIR/Sweepra.exe" >>"$CASE_DIR/sweepra.out" 2>&1 &
     pid=$!
     wait_until 30 "Sweepra's window with nothing to delete" window_by_title_exists "Form1"
+    window=$(window_by_title "Form1")
+    wait_until 5 "the window to show" window_viewable "$window"
     wmctrl -c "Form1"
     wait_until 10 "Sweepra to end" process_ended "$pid"
     wait "$pid"
