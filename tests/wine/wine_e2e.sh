@@ -3,8 +3,8 @@
 # with openbox and a trayer panel, xdotool as the user, and a probe window (PavroProbe.exe)
 # that logs the key and button messages it receives.
 #
-# Usage: wine_e2e.sh prefix | startup_keys | tray_window_exit | sweepra
-# Environment (set by ctest): PAVRO_BIN_DIR, PAVRO_PROBE, PAVRO_WINE_WORK.
+# Usage: wine_e2e.sh prefix | backends | startup_keys | tray_window_exit | sweepra
+# Environment (set by ctest): PAVRO_BIN_DIR, PAVRO_PROBE, PAVRO_BACKEND_CHECKS, PAVRO_WINE_WORK.
 #
 # Wine delivers hooked keys and injected clicks to Wine windows only, so every key and click
 # here goes to a Wine window (the probe, the tray icon, the popup, the settings window).
@@ -490,6 +490,18 @@ case_tray_window_exit() {
     pass "the tray icon is gone after exit"
 }
 
+case_backends() {
+    start_desktop
+    start_wineserver
+    local output status
+    output=$(wine_run "${PAVRO_BACKEND_CHECKS:?}" 2>/dev/null)
+    status=$?
+    output=$(echo "$output" | tr -d '\r')
+    echo "$output"
+    [ $status = 0 ] && echo "$output" | grep -q '^passed' || fail "backend checks failed"
+    pass "registry store, instance lock, timer arithmetic and twip scaling against the real calls"
+}
+
 case_sweepra() {
     start_desktop
     start_wineserver
@@ -536,6 +548,7 @@ mkdir -p "$CASE_DIR"
 started=$SECONDS
 case "$CASE" in
 prefix) case_prefix ;;
+backends) case_backends ;;
 startup_keys) case_startup_keys ;;
 tray_window_exit) case_tray_window_exit ;;
 sweepra) case_sweepra ;;

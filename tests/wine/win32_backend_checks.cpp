@@ -1,0 +1,214 @@
+// Checks of the Win32 backends against the real system calls, run under Wine: the registry
+// store with values other programs may have left (wrong types, no terminating NUL, huge),
+// the section delete that must stay inside its key, the single-instance mutex, the timer's
+// deadline arithmetic and the window's twip scaling. GoogleTest is not available for the
+// cross build, so this is a plain program: it prints each failed check and exits nonzero.
+// The measured tick period is printed as a figure, never asserted.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/win32/win32_instance_lock.h"
+#include "platform/win32/win32_registry_store.h"
+#include "platform/win32/win32_repeating_timer.h"
+#include "platform/win32/win32_settings_window.h"
+
+namespace {
+
+int g_failures = 0;
+
+void check(bool condition, const char* what)
+{
+    if (!condition) {
+        std::printf("FAILED: %s\n", what);
+        ++g_failures;
+    }
+}
+
+constexpr const char* kApp = "PavroBackendChecks";
+constexpr const wchar_t* kSectionPath = L"Software\\PavroBackendChecks\\Settings";
+constexpr const wchar_t* kAppPath = L"Software\\PavroBackendChecks";
+
+void setRaw(const wchar_t* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, kSectionPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+bool keyExists(const wchar_t* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void registryRoundTrips(Win32RegistryStore& store)
+{
+    // Given texts as the program writes them, reading gives them back exactly.
+    for (const char* text : {"25", "", "2.5", "abc def", "\xc3\xa4\xe2\x82\xac", "line\nbreak"}) {
+        check(store.save(kApp, "Settings", "Text", text) == StoreStatus::Ok, "save a text");
+        const StoredText read = store.read(kApp, "Settings", "Text");
+        check(read.status == StoreStatus::Ok && read.text == text, "a saved text reads back unchanged");
+    }
+    // A missing value and a missing section read as Missing, not as an empty text.
+    check(store.read(kApp, "Settings", "NoSuchValue").status == StoreStatus::Missing, "missing value is Missing");
+    check(store.read(kApp, "NoSuchSection", "Text").status == StoreStatus::Missing, "missing section is Missing");
+}
+
+void registryOddValues(Win32RegistryStore& store)
+{
+    const DWORD number = 64;
+    setRaw(L"Dword", REG_DWORD, &number, sizeof number);
+    check(store.read(kApp, "Settings", "Dword").status == StoreStatus::Failed, "REG_DWORD reads as Failed");
+
+    const unsigned char bytes[] = {0x0b, 0xad, 0xf0, 0x0d};
+    setRaw(L"Binary", REG_BINARY, bytes, sizeof bytes);
+    check(store.read(kApp, "Settings", "Binary").status == StoreStatus::Failed, "REG_BINARY reads as Failed");
+
+    const wchar_t expand[] = L"%PATH%";
+    setRaw(L"Expand", REG_EXPAND_SZ, expand, sizeof expand);
+    const StoredText expanded = store.read(kApp, "Settings", "Expand");
+    check(expanded.status == StoreStatus::Ok && expanded.text == "%PATH%", "REG_EXPAND_SZ reads unexpanded");
+
+    // Written by hand without the terminating NUL: the text is taken as far as it goes.
+    const wchar_t unterminated[] = {L'8', L'0'};
+    setRaw(L"Unterminated", REG_SZ, unterminated, sizeof unterminated);
+    const StoredText noNul = store.read(kApp, "Settings", "Unterminated");
+    check(noNul.status == StoreStatus::Ok && noNul.text == "80", "REG_SZ without NUL reads its characters");
+
+    // An odd byte count: the half character is dropped.
+    const wchar_t odd[] = {L'7', L'9'};
+    setRaw(L"Odd", REG_SZ, odd, 3);
+    const StoredText oddRead = store.read(kApp, "Settings", "Odd");
+    check(oddRead.status == StoreStatus::Ok && oddRead.text == "7", "REG_SZ of odd length reads whole characters");
+
+    setRaw(L"Empty", REG_SZ, nullptr, 0);
+    const StoredText empty = store.read(kApp, "Settings", "Empty");
+    check(empty.status == StoreStatus::Ok && empty.text.empty(), "REG_SZ of 0 bytes reads as the empty text");
+
+    // Text after an embedded NUL is not part of the value.
+    const wchar_t embedded[] = L"12\0" L"34";
+    setRaw(L"Embedded", REG_SZ, embedded, sizeof embedded);
+    const StoredText cut = store.read(kApp, "Settings", "Embedded");
+    check(cut.status == StoreStatus::Ok && cut.text == "12", "REG_SZ reads up to the first NUL");
+
+    // Larger than the first, stack-sized query: read through the second buffer.
+    const std::string huge(1 << 20, '9');
+    check(store.save(kApp, "Settings", "Huge", huge) == StoreStatus::Ok, "save a 1 MiB text");
+    const StoredText hugeRead = store.read(kApp, "Settings", "Huge");
+    check(hugeRead.status == StoreStatus::Ok && hugeRead.text == huge, "a 1 MiB text reads back whole");
+}
+
+void registryRemove(Win32RegistryStore& store)
+{
+    store.save(kApp, "Settings", "OnOff", "1");
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\PavroBackendChecks\\Settings\\Nested", 0, nullptr, 0,
+                    KEY_SET_VALUE, nullptr, &key, nullptr);
+    RegCloseKey(key);
+    RegCreateKeyExW(HKEY_CURRENT_USER, kAppPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    const wchar_t keep[] = L"keep";
+    RegSetValueExW(key, L"Other", 0, REG_SZ, reinterpret_cast<const BYTE*>(keep), sizeof keep);
+    RegCloseKey(key);
+
+    // Names that would address another key are refused before anything is deleted.
+    check(store.removeSection(kApp, "") == StoreStatus::Failed, "an empty section name is refused");
+    check(store.removeSection(kApp, "Settings\\..") == StoreStatus::Failed, "a section name with \\ is refused");
+    check(store.removeSection("", "Settings") == StoreStatus::Failed, "an empty application name is refused");
+    check(store.save(kApp, "", "Key", "x") == StoreStatus::Failed, "save into an empty section name is refused");
+    check(keyExists(kSectionPath), "refused deletes left the section");
+
+    check(store.removeSection(kApp, "Settings") == StoreStatus::Ok, "remove an existing section");
+    check(!keyExists(kSectionPath), "the section is gone with its subkey");
+    check(keyExists(kAppPath), "the application key stays");
+    check(store.read(kApp, "Settings", "OnOff").status == StoreStatus::Missing, "a removed value reads Missing");
+    check(store.removeSection(kApp, "Settings") == StoreStatus::Missing, "removing again reports Missing");
+
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAppPath);
+}
+
+void instanceLock()
+{
+    const std::string name = "Local\\PavroBackendChecks.Lock";
+    auto* first = new Win32InstanceLock(name);
+    check(first->tryAcquire(), "the first copy gets the lock");
+    check(first->tryAcquire(), "asking again keeps the answer");
+    {
+        Win32InstanceLock second(name);
+        check(!second.tryAcquire(), "a second copy does not get it");
+    }
+    delete first;
+    Win32InstanceLock third(name);
+    check(third.tryAcquire(), "after the holder ended the lock is free again");
+}
+
+void timerArithmetic()
+{
+    const std::int64_t f = 10'000'000;  // counts per second, as Windows reports it
+    const std::int64_t ms = f / 1000;
+    check(Win32RepeatingTimer::waitMilliseconds(25 * ms, 0, f) == 25, "25 ms ahead waits 25 ms");
+    check(Win32RepeatingTimer::waitMilliseconds(25 * ms, ms / 2, f) == 25, "24.5 ms ahead rounds up to 25");
+    check(Win32RepeatingTimer::waitMilliseconds(25 * ms, 25 * ms - ms / 2, f) == 0, "under 1 ms ahead is due");
+    check(Win32RepeatingTimer::waitMilliseconds(25 * ms, 30 * ms, f) == 0, "a passed deadline is due");
+    // Late ticks shorten the next wait: deadlines stay on the 25 ms grid.
+    check(Win32RepeatingTimer::nextDeadline(25 * ms, 31 * ms, 25 * ms) == 50 * ms, "a late tick keeps the grid");
+    check(Win32RepeatingTimer::waitMilliseconds(50 * ms, 31 * ms, f) == 19, "after a 6 ms late tick wait 19 ms");
+    // More than a whole period behind: start afresh instead of a burst of ticks.
+    check(Win32RepeatingTimer::nextDeadline(25 * ms, 80 * ms, 25 * ms) == 105 * ms, "far behind restarts");
+}
+
+void twipScaling()
+{
+    check(Win32SettingsWindow::pixelsFromTwips(5595, 96) == 373, "5595 twips are 373 px at 96 dpi");
+    check(Win32SettingsWindow::pixelsFromTwips(1860, 96) == 124, "1860 twips are 124 px at 96 dpi");
+    check(Win32SettingsWindow::pixelsFromTwips(5595, 144) == 560, "5595 twips are 560 px at 144 dpi");
+    check(Win32SettingsWindow::pixelsFromTwips(125, 96) == 8, "125 twips round to 8 px");
+}
+
+// Figure only: the average period of the timer at 25 ms over 80 ticks.
+void timerFigure()
+{
+    Win32RepeatingTimer timer;
+    int ticks = 0;
+    LARGE_INTEGER frequency{}, start{}, end{};
+    QueryPerformanceFrequency(&frequency);
+    timer.setTickHandler([&] {
+        if (++ticks == 1)
+            QueryPerformanceCounter(&start);
+        if (ticks == 81) {
+            QueryPerformanceCounter(&end);
+            PostQuitMessage(0);
+        }
+    });
+    timer.setPeriod(25);
+    timer.setEnabled(true);
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
+    timer.setEnabled(false);
+    const double average = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart / 80;
+    std::printf("figure: 25 ms timer, average period over 80 ticks %.2f ms\n", average);
+}
+
+} // namespace
+
+int main()
+{
+    Win32RegistryStore store;
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAppPath);
+    registryRoundTrips(store);
+    registryOddValues(store);
+    registryRemove(store);
+    instanceLock();
+    timerArithmetic();
+    twipScaling();
+    timerFigure();
+    std::printf("%s: %d failed\n", g_failures == 0 ? "passed" : "FAILED", g_failures);
+    return g_failures == 0 ? 0 : 1;
+}
