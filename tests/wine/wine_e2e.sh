@@ -163,6 +163,7 @@ window_by_title() {
     xwininfo -root -tree 2>/dev/null | awk -v t=" \"$1\": (" 'index($0, t) { print $1; exit }'
 }
 
+settings_window_active() { [ "$(xdotool getactivewindow getwindowname 2>/dev/null)" = "Cursor 1.0.16" ]; }
 window_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 window_unmapped() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsUnMapped'; }
 window_size() { xwininfo -id "$1" 2>/dev/null | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }'; }
@@ -469,6 +470,24 @@ case_tray_window_exit() {
     wait_until 5 "the close box to hide the window" window_unmapped "$window"
     kill -0 "$PAVRO_PID" 2>/dev/null || fail "the close box ended the program"
     pass "the close box hides the window; the program runs on"
+
+    choose_popup_item 1
+    wait_until 5 "the settings window to show again" window_viewable "$window"
+    wait_until 5 "the settings window to have the focus" settings_window_active
+    xdotool key alt+t
+    wait_until 5 "Alt+T to press \"&Turn On\"" onoff_is 1
+    xdotool key alt+t
+    wait_until 5 "Alt+T to press \"&Turn Off\"" onoff_is 0
+    pass "Alt+T presses the on/off button"
+    xdotool windowminimize "$window"
+    wait_until 5 "minimizing to hide the window" window_unmapped "$window"
+    kill -0 "$PAVRO_PID" 2>/dev/null || fail "minimizing ended the program"
+    choose_popup_item 1
+    wait_until 5 "\"Settings\" to restore the minimized window" window_viewable "$window"
+    [ "$(window_size "$window")" = "373x124" ] || fail "restored with client area $(window_size "$window")"
+    wmctrl -c "Cursor 1.0.16"
+    wait_until 5 "the close box to hide the window" window_unmapped "$window"
+    pass "minimizing hides the window; \"Settings\" restores it"
 
     choose_popup_item 0
     wait_until 5 "the popup item to switch on" onoff_is 1
