@@ -105,6 +105,11 @@ bool Win32TrayIcon::add(const TrayIconData& data)
     // With no taskbar yet (the program started before the shell) the call fails; the icon is
     // added when the taskbar announces itself with "TaskbarCreated".
     m_shown = Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
+    // A taskbar that is there and still refuses the icon leaves the user with no way to reach
+    // the program but a second launch: say so. Without a taskbar the icon simply waits.
+    if (!m_shown && FindWindowA("Shell_TrayWnd", nullptr) != nullptr)
+        showMessage("Pavro", "Pavro could not show its icon in the notification area. Start Pavro again to "
+                             "switch pointer control on or off.");
     return m_shown;
 }
 
