@@ -39,11 +39,23 @@ fail() {
     exit 1
 }
 
+# A Wine helper (winedevice) started while the server was going down can outlive it; end
+# what still runs in this prefix, found by its environment.
+kill_prefix_stragglers() {
+    local environ pid
+    for environ in /proc/[0-9]*/environ; do
+        pid=${environ#/proc/}
+        pid=${pid%/environ}
+        tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && kill "$pid" 2>/dev/null
+    done
+}
+
 cleanup() {
     if [ "$SERVER_STARTED" = 1 ]; then
         # Ends every Wine process of the prefix (Pavro, the probe, explorer) and the server.
         "$WINESERVER" -k >/dev/null 2>&1
         "$WINESERVER" -w >/dev/null 2>&1
+        kill_prefix_stragglers
     fi
     local pid
     for pid in "${PIDS_TO_KILL[@]}"; do
