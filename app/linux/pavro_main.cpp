@@ -38,7 +38,7 @@ int main(int argc, char* argv[])
     X11Pointer pointer;
     QtSettingsStore store;
     QtSettingsWindow window;
-    QtTrayIcon tray;
+    QtTrayIcon tray(&std::cerr);
     QtRepeatingTimer timer;
     QtInstanceLock instance(QStringLiteral("Pavro"), &std::cerr);
 

@@ -2,10 +2,30 @@
 
 #include <QMessageBox>
 
+#include <ostream>
+
 #include "shell/form1.h"
 
-QtTrayIcon::QtTrayIcon()
+namespace {
+
+// A panel started in the same login as Pavro may take a moment to claim the notification area.
+constexpr int kTrayGraceMs = 8000;
+
+constexpr const char* kNoTrayText =
+    "No notification area (system tray) was found. Pavro keeps running and its icon appears when a "
+    "panel with a notification area starts; meanwhile, start Pavro again to switch pointer control "
+    "on or off.";
+
+} // namespace
+
+QtTrayIcon::QtTrayIcon(std::ostream* errors) : m_errors(errors)
 {
+    m_trayCheck.setSingleShot(true);
+    m_trayCheck.setInterval(kTrayGraceMs);
+    QObject::connect(&m_trayCheck, &QTimer::timeout, [this] {
+        if (m_icon.isVisible() && !QSystemTrayIcon::isSystemTrayAvailable())
+            reportMissingTray();
+    });
     QObject::connect(&m_icon, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason reason) {
         if (!m_form)
             return;
@@ -64,7 +84,16 @@ bool QtTrayIcon::add(const TrayIconData& data)
     // With no notification area yet, show() only records the wish: Qt docks the icon as soon
     // as a tray host takes the selection.
     m_icon.show();
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        m_trayCheck.start();
     return true;
+}
+
+void QtTrayIcon::reportMissingTray()
+{
+    if (m_errors)
+        *m_errors << "Pavro: " << kNoTrayText << '\n' << std::flush;
+    showMessage("Pavro", kNoTrayText);
 }
 
 bool QtTrayIcon::modify(const TrayIconData& data)
@@ -75,6 +104,7 @@ bool QtTrayIcon::modify(const TrayIconData& data)
 
 bool QtTrayIcon::remove(const TrayIconData&)
 {
+    m_trayCheck.stop();
     m_icon.hide();
     return true;
 }

@@ -2,6 +2,9 @@
 
 #include <QIcon>
 #include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <iosfwd>
 
 #include "platform/tray_icon.h"
 
@@ -9,10 +12,12 @@ class Form1;
 
 /// The notification-area icon: a QSystemTrayIcon showing the active or the inactive image
 /// (from the program's resources). It reports a double click as 515 and the right button as
-/// 517 to Form1::trayEvent; a single left click does nothing.
+/// 517 to Form1::trayEvent; a single left click does nothing. With no notification area the
+/// icon waits and docks once one appears; if none has appeared a few seconds after start, the
+/// user is told (a dialog, and a line on |errors|) how to switch pointer control meanwhile.
 class QtTrayIcon final : public TrayIcon {
 public:
-    QtTrayIcon();
+    explicit QtTrayIcon(std::ostream* errors = nullptr);
     void attach(Form1& form);
 
     bool add(const TrayIconData& data) override;
@@ -25,7 +30,10 @@ public:
 
 private:
     void apply(const TrayIconData& data);
+    void reportMissingTray();
 
     QSystemTrayIcon m_icon;
+    QTimer m_trayCheck;
+    std::ostream* m_errors = nullptr;
     Form1* m_form = nullptr;
 };
