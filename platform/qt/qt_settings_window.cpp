@@ -141,6 +141,12 @@ QtSettingsWindow::QtSettingsWindow()
         const int room = toPixels(kSliderRects[slot].left) - label->x() - 2;
         if (label->sizeHint().width() > label->width())
             label->resize(std::min(label->sizeHint().width(), room), label->height());
+        // Still too wide for the room (a wide desktop font): a pixel or two smaller, not clipped.
+        for (int pixels = 10; pixels >= 9 && label->sizeHint().width() > label->width(); --pixels) {
+            QFont smaller = label->font();
+            smaller.setPixelSize(pixels);
+            label->setFont(smaller);
+        }
 
         auto* slider = new QScrollBar(Qt::Horizontal, form);
         slider->setObjectName(QStringLiteral("HScroll1_%1").arg(i));
