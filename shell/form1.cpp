@@ -156,6 +156,8 @@ void Form1::realExitSteps()
 
 void Form1::closeRequested()
 {
+    if (m_ended)
+        return;
     std::int16_t cancel = 0;
     Form_Unload(cancel);
 }
@@ -203,6 +205,9 @@ void Form1::trayEvent(std::int32_t code)
 
 void Form1::mnuOnOff_Click()
 {
+    // Events a backend still delivers after the exit find nothing to switch.
+    if (m_ended)
+        return;
     m_state.IsOn = static_cast<std::int16_t>(~m_state.IsOn);
     const char* stateText;
     bool captureFailed = false;
@@ -252,6 +257,8 @@ void Form1::renewKeyCapture()
 
 void Form1::mnuSettings_Click()
 {
+    if (m_ended)
+        return;
     m_platform.view.setWindowState(WindowState::Normal);
     m_platform.view.setForeground();
     m_platform.view.show();
@@ -259,6 +266,8 @@ void Form1::mnuSettings_Click()
 
 void Form1::mnuExit_Click()
 {
+    if (m_ended)
+        return;
     m_state.QuitRequested = kTrue;
     std::int16_t cancel = 0;
     Form_Unload(cancel);

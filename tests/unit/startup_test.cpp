@@ -211,6 +211,11 @@ TEST(Exit, SessionEndIsTheRealExitAndReleasesAHeldButton)
     p->log().clear();
     p->form.sessionEnding();
     p->form.trayEvent(kTrayLeftDoubleClick);
+    p->form.mnuOnOff_Click();
+    p->form.cmdOnOff_Click();
+    p->form.mnuSettings_Click();
+    p->form.mnuExit_Click();
+    p->form.closeRequested();
     EXPECT_EQ(p->log().all(), Calls{}) << "nothing after the end";
 }
 
