@@ -162,14 +162,7 @@ void Form1::closeRequested()
     Form_Unload(cancel);
 }
 
-void Form1::sessionEnding()
-{
-    if (m_ended)
-        return;
-    m_state.QuitRequested = kTrue;
-    std::int16_t cancel = 0;
-    Form_Unload(cancel);
-}
+void Form1::sessionEnding() { mnuExit_Click(); }
 
 // ---------------------------------------------------------------------------------------
 // Tray, menu, window

@@ -5,6 +5,7 @@
 
 #include "platform/win32/win32_registry_store.h"
 #include "platform/win32/win32_resources.h"
+#include "platform/win32/win32_screen_dpi.h"
 #include "remover/sweepra.h"
 
 namespace {
@@ -20,15 +21,6 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
-}
-
-int screenDpi()
-{
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-    if (screen != nullptr)
-        ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
 }
 
 } // namespace
@@ -52,7 +44,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
     if (RegisterClassExW(&windowClass) == 0)
         return 1;
 
-    const int dpi = screenDpi();
+    const int dpi = win32ScreenDpi();
     const DWORD style = WS_OVERLAPPEDWINDOW;
     RECT frame{0, 0, MulDiv(kClientWidthTwips, dpi, 1440), MulDiv(kClientHeightTwips, dpi, 1440)};
     AdjustWindowRectEx(&frame, style, FALSE, 0);

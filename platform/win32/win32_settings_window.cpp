@@ -4,6 +4,7 @@
 
 #include "platform/win32/win32_error.h"
 #include "platform/win32/win32_resources.h"
+#include "platform/win32/win32_screen_dpi.h"
 #include "shell/form1.h"
 
 namespace {
@@ -50,15 +51,6 @@ constexpr std::array<const wchar_t*, 2> kCheckTexts{L"Set cursor as default mode
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 
-int screenDpi()
-{
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-    if (screen != nullptr)
-        ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
-}
-
 std::wstring wide(std::string_view text)
 {
     return win32Widen(std::string(text));
@@ -95,7 +87,7 @@ int Win32SettingsWindow::twipsPerPixelX() const
 
 bool Win32SettingsWindow::create()
 {
-    m_dpi = screenDpi();
+    m_dpi = win32ScreenDpi();
     m_bigIcon = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_PAVRO_ACTIVE), IMAGE_ICON,
                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     m_smallIcon = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_PAVRO_ACTIVE), IMAGE_ICON,
