@@ -20,6 +20,7 @@ void HookKeys::HookOff()
         m_state.LeftButtonHeld = false;
     }
     m_state.ArrowDown.fill(0);
+    m_state.ClaimedPresses = 0;
     m_source.uninstall(m_state.HookHandle);
     m_state.HookHandle = 0;
 }

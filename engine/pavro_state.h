@@ -38,4 +38,8 @@ struct PavroState {
     /// press is released before pointer control goes off and at exit, so the button never
     /// stays down once the keys are no longer ours.
     bool LeftButtonHeld = false;
+    /// One bit per key whose last press was claimed (swallowed) by the capture: the arrows by
+    /// their ArrowDown index, Enter as bit 4. Its release is claimed too; any other release
+    /// belongs to the application that saw the press. Cleared when the capture goes.
+    std::uint8_t ClaimedPresses = 0;
 };

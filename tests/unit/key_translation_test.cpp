@@ -8,71 +8,62 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-struct TranslationCase {
+struct Step {
     std::uint32_t vk;
     std::uint32_t message;
     std::int16_t result;
-    std::array<std::int16_t, 4> arrows;  // ArrowDown afterwards, from all zero
+};
+
+struct TranslationCase {
+    const char* given;
+    std::vector<Step> steps;               // from all keys up, in order
+    std::array<std::int16_t, 4> arrows;  // ArrowDown afterwards
     Calls injected;
 };
 
-// Given all keys up, one event: the result, the held-key state and the injections.
+constexpr std::uint32_t D = kWmKeyDown, U = kWmKeyUp, SD = kWmSysKeyDown, SU = kWmSysKeyUp;
+
+// Each timeline: what every event returns, then the held-key state and the injections.
 TEST(KeyTranslation, DecisionTable)
 {
     const TranslationCase cases[] = {
-        {39, kWmKeyDown, 1, {0, 0, 1, 0}, {}},
-        {39, kWmKeyUp, 1, {0, 0, 0, 0}, {}},
-        {37, kWmKeyDown, 1, {1, 0, 0, 0}, {}},
-        {38, kWmKeyDown, 1, {0, 1, 0, 0}, {}},
-        {40, kWmKeyDown, 1, {0, 0, 0, 1}, {}},
-        {13, kWmKeyDown, 1, {0, 0, 0, 0}, {"mouse_event 2"}},
-        {13, kWmKeyUp, 1, {0, 0, 0, 0}, {"mouse_event 4"}},
-        // Alt held: claimed, no effect.
-        {37, kWmSysKeyDown, 1, {0, 0, 0, 0}, {}},
-        {37, kWmSysKeyUp, 1, {0, 0, 0, 0}, {}},
-        {13, kWmSysKeyDown, 1, {0, 0, 0, 0}, {}},
-        {13, kWmSysKeyUp, 1, {0, 0, 0, 0}, {}},
+        {"right down", {{39, D, 1}}, {0, 0, 1, 0}, {}},
+        {"right down up", {{39, D, 1}, {39, U, 1}}, {0, 0, 0, 0}, {}},
+        {"left up down", {{37, D, 1}, {38, D, 1}, {40, D, 1}}, {1, 1, 0, 1}, {}},
+        {"enter down", {{13, D, 1}}, {0, 0, 0, 0}, {"mouse_event 2"}},
+        {"enter down up", {{13, D, 1}, {13, U, 1}}, {0, 0, 0, 0}, {"mouse_event 2", "mouse_event 4"}},
+        {"enter held: one press", {{13, D, 1}, {13, D, 1}, {13, D, 1}, {13, U, 1}}, {0, 0, 0, 0},
+         {"mouse_event 2", "mouse_event 4"}},
+        {"arrow repeats", {{38, D, 1}, {38, D, 1}}, {0, 1, 0, 0}, {}},
+        // Alt held at the press: claimed, no effect, and so is its release.
+        {"alt+left", {{37, SD, 1}, {37, SU, 1}}, {0, 0, 0, 0}, {}},
+        {"alt+enter", {{13, SD, 1}, {13, SU, 1}}, {0, 0, 0, 0}, {}},
+        {"alt+left, alt up first", {{37, SD, 1}, {37, U, 1}}, {0, 0, 0, 0}, {}},
+        {"alt+up while up held", {{38, D, 1}, {38, SD, 1}}, {0, 1, 0, 0}, {}},
+        // Alt pressed while a key is held: the release comes as the system variant and still
+        // ends the press.
+        {"right, alt, release", {{39, D, 1}, {39, SD, 1}, {39, SU, 1}}, {0, 0, 0, 0}, {}},
+        {"enter, alt, release", {{13, D, 1}, {13, SU, 1}}, {0, 0, 0, 0}, {"mouse_event 2", "mouse_event 4"}},
+        // A release whose press was not claimed belongs to the application that saw it.
+        {"lone releases", {{39, U, 0}, {13, U, 0}, {13, SU, 0}, {37, SU, 0}}, {0, 0, 0, 0}, {}},
         // The neighbours of the arrow range and other keys are not ours.
-        {36, kWmKeyDown, 0, {0, 0, 0, 0}, {}},
-        {41, kWmKeyDown, 0, {0, 0, 0, 0}, {}},
-        {41, kWmSysKeyUp, 0, {0, 0, 0, 0}, {}},
-        {65, kWmKeyDown, 0, {0, 0, 0, 0}, {}},
-        {12, kWmKeyUp, 0, {0, 0, 0, 0}, {}},
-        {14, kWmKeyDown, 0, {0, 0, 0, 0}, {}},
-        {37 + 256, kWmKeyDown, 0, {0, 0, 0, 0}, {}},
-        // Other messages for our keys: claimed, no effect.
-        {39, 0x0102, 1, {0, 0, 0, 0}, {}},
+        {"other keys",
+         {{36, D, 0}, {41, D, 0}, {41, SU, 0}, {65, D, 0}, {12, U, 0}, {14, D, 0}, {37 + 256, D, 0}},
+         {0, 0, 0, 0},
+         {}},
+        {"other message", {{39, 0x0102, 1}}, {0, 0, 0, 0}, {}},
     };
     for (const TranslationCase& c : cases) {
-        SCOPED_TRACE(std::to_string(c.vk) + "/" + std::to_string(c.message));
+        SCOPED_TRACE(c.given);
         CallLog log;
         FakeInputInjector injector(log);
         PavroState state;
-        EXPECT_EQ(TranslateKey(state, injector, c.vk, c.message), c.result);
+        for (const Step& step : c.steps)
+            EXPECT_EQ(TranslateKey(state, injector, step.vk, step.message), step.result)
+                << step.vk << "/" << step.message;
         EXPECT_EQ(state.ArrowDown, c.arrows);
         EXPECT_EQ(log.all(), c.injected);
     }
-}
-
-TEST(KeyTranslation, ReleaseWithoutPressAndAutoRepeat)
-{
-    CallLog log;
-    FakeInputInjector injector(log);
-    PavroState state;
-    state.ArrowDown = {1, 1, 1, 1};
-    EXPECT_EQ(TranslateKey(state, injector, 38, kWmKeyUp), 1);
-    EXPECT_EQ(state.ArrowDown, (std::array<std::int16_t, 4>{1, 0, 1, 1}));
-    // An arrow's repeated key-downs only set it again; a system key-up leaves it held.
-    TranslateKey(state, injector, 38, kWmKeyDown);
-    TranslateKey(state, injector, 38, kWmKeyDown);
-    TranslateKey(state, injector, 38, kWmSysKeyUp);
-    EXPECT_EQ(state.ArrowDown[1], 1);
-
-    // Enter keeps no state: three repeats press three times, one key-up releases once.
-    for (int i = 0; i < 3; ++i)
-        TranslateKey(state, injector, 13, kWmKeyDown);
-    TranslateKey(state, injector, 13, kWmKeyUp);
-    EXPECT_EQ(log.all(), (Calls{"mouse_event 2", "mouse_event 2", "mouse_event 2", "mouse_event 4"}));
 }
 
 struct HookFixture : ::testing::Test {
@@ -139,6 +130,17 @@ TEST_F(HookFixture, OffReleasesAPressedButtonAndForgetsHeldArrows)
     log.clear();
     hook.HookOff();
     EXPECT_EQ(log.only({"mouse_event"}), Calls{});
+
+    // Keys held across a switch: a press the application saw (made while control was off)
+    // gets its release; so does one claimed before the capture went and came back.
+    hook.HookOn();
+    source.forwardResult = 7;
+    EXPECT_EQ(source.deliver(kWmKeyUp, 13), 7);
+    source.deliver(kWmKeyDown, 39);
+    hook.HookOff();
+    hook.HookOn();
+    EXPECT_EQ(source.deliver(kWmKeyUp, 39), 7);
+    EXPECT_EQ(state.ArrowDown[2], 0);
 }
 
 } // namespace

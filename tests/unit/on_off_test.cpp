@@ -220,6 +220,28 @@ TEST(Switch, OffForgetsHeldKeysAndReleasesTheButton)
     EXPECT_EQ(p->log().only({"SetCursorPos"}), Calls{});
 }
 
+// Right and Enter held, Alt pressed (to switch windows, say), then both released while Alt
+// is still down: the pointer stops at the next tick and the button goes up.
+TEST(Switch, ReleasesUnderAltEndTheirPresses)
+{
+    Session session;
+    auto p = session.launch();
+    p->form.mnuOnOff_Click();
+    p->platform.keys.deliver(kWmKeyDown, 39);
+    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->form.Timer1_Timer();
+    p->platform.keys.deliver(kWmSysKeyDown, 39);  // auto-repeat with Alt down
+    p->platform.keys.deliver(kWmSysKeyUp, 39);
+    p->platform.keys.deliver(kWmSysKeyUp, 13);
+    p->log().clear();
+    p->form.Timer1_Timer();
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->log().only({"SetCursorPos", "mouse_event"}), Calls{});
+    EXPECT_EQ(p->form.state().HoldTime, 0);
+    p->form.mnuOnOff_Click();
+    EXPECT_EQ(p->log().only({"mouse_event"}), Calls{}) << "the button was already up";
+}
+
 TEST(Switch, ACaptureFailureIsToldOnceAndTheSwitchStillShowsOn)
 {
     Session session;
