@@ -164,6 +164,19 @@ void Form1::closeRequested()
 
 void Form1::sessionEnding() { mnuExit_Click(); }
 
+void Form1::displayLost()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    // The tray icon, the capture and any injected press went with the display; only the
+    // store is still there to be written.
+    const bool saved = SaveSettings();
+    if (m_platform.errors)
+        *m_platform.errors << (saved ? "Pavro: the display went away; the settings were saved\n"
+                                     : "Pavro: the display went away; the settings could not all be saved\n");
+}
+
 // ---------------------------------------------------------------------------------------
 // Tray, menu, window
 

@@ -61,6 +61,10 @@ public:
     /// The system asks the program to end (session end, logout, shutdown, SIGTERM):
     /// the real exit, as "&Exit" does. Harmless after the program already ended.
     void sessionEnding();
+    /// The display connection broke and the process is ending without its event loop: saves
+    /// the settings and reports on the error stream, touching nothing that lived on the
+    /// display. Harmless after the program already ended.
+    void displayLost();
     /// True once the window was unloaded: the program is over.
     bool ended() const { return m_ended; }
 

@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QSessionManager>
 
+#include <cstdlib>
 #include <iostream>
 
 #include "pavro_version.h"
@@ -17,6 +18,22 @@
 #include "platform/x11/x11_key_source.h"
 #include "platform/x11/x11_pointer.h"
 #include "shell/form1.h"
+
+namespace {
+
+// The running program while its event loop runs, for the exit handler below.
+Form1* g_runningForExit = nullptr;
+
+// WORKAROUND: a broken display connection ends the process from inside Qt's xcb plugin (and
+// Xlib's I/O error handler) with exit(1), past everything the program would do on its own.
+// exit() still runs the handlers registered with atexit, so the settings are saved here.
+extern "C" void saveOnAbruptExit()
+{
+    if (g_runningForExit != nullptr)
+        g_runningForExit->displayLost();
+}
+
+}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -58,7 +75,12 @@ int main(int argc, char* argv[])
     form.Form_Load();
     if (form.ended())
         return 0;
+    // Registered after the store was first used, so the store's own static state is torn
+    // down after this handler runs, not before.
+    g_runningForExit = &form;
+    std::atexit(saveOnAbruptExit);
     const int result = QApplication::exec();
+    g_runningForExit = nullptr;
     running = nullptr;
     return result;
 }

@@ -219,4 +219,26 @@ TEST(Exit, SessionEndIsTheRealExitAndReleasesAHeldButton)
     EXPECT_EQ(p->log().all(), Calls{}) << "nothing after the end";
 }
 
+// The display went away with edits unsaved: they are saved, nothing that lived on the display
+// is called, and whatever comes after does nothing.
+TEST(Exit, ALostDisplaySavesTheSettingsOnly)
+{
+    Session session;
+    auto p = session.launch();
+    p->form.mnuOnOff_Click();
+    p->form.HScroll1_Scroll(0, ScrollAction::ArrowRight);
+    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->log().clear();
+    p->form.displayLost();
+    EXPECT_EQ(p->log().only({"SaveSetting", "NIM", "mouse_event", "Unhook", "Unload"}),
+              (Calls{"SaveSetting StdDist=30", "SaveSetting FastDist=80", "SaveSetting TimeFast=250",
+                     "SaveSetting Refresh=25", "SaveSetting LoadStart=0", "SaveSetting ScanCode=0",
+                     "SaveSetting version=10016"}));
+    EXPECT_TRUE(p->form.ended());
+    p->log().clear();
+    p->form.sessionEnding();
+    p->form.displayLost();
+    EXPECT_EQ(p->log().all(), Calls{});
+}
+
 } // namespace
