@@ -13,7 +13,10 @@ using Calls = std::vector<std::string>;
 struct Process {
     Process(FakeStoreData& store, FakeLockTable& locks, AppVersion version = {1, 0, 16},
             std::string separator = ".")
-        : platform(store, locks, version), form(platform.formPlatform(std::move(separator)))
+        : platform(store, locks, version)
+        , form(FormPlatform{platform.keys, platform.injector, platform.pointer, platform.store, platform.view,
+                            platform.tray, platform.timer, platform.instance, platform.version,
+                            std::move(separator), &platform.errors})
     {
         platform.log.clear();  // the view's initial mirror is not under test
     }
