@@ -51,6 +51,67 @@ protected:
     }
 };
 
+// A label has no frame, so widening it up to its row's slider changes nothing visible but
+// spares a font wider than the classic one the clipping of its last letters. Still too wide
+// for the room (a wide desktop font): a pixel or two smaller, not clipped.
+void fitLabel(QLabel* label, const ControlSpec& control, const FormLayout& layout)
+{
+    int room = label->width();
+    for (const ControlSpec& other : layout.controls)
+        if (other.kind == ControlKind::Slider && other.index == control.index)
+            room = toPixels(other.rect.left) - label->x() - 2;
+    if (label->sizeHint().width() > label->width())
+        label->resize(std::min(label->sizeHint().width(), room), label->height());
+    for (int pixels = 10; pixels >= 9 && label->sizeHint().width() > label->width(); --pixels) {
+        QFont smaller = label->font();
+        smaller.setPixelSize(pixels);
+        label->setFont(smaller);
+    }
+}
+
+// The widget of |control| (not a menu item) on |form|, placed and set up as the layout says.
+QWidget* makeWidget(const ControlSpec& control, const FormLayout& layout, QWidget* form)
+{
+    const QString caption = fromUtf8(control.caption);
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+    case ControlKind::Label:
+        widget = new QLabel(caption, form);
+        break;
+    case ControlKind::Slider: {
+        auto* slider = new QScrollBar(Qt::Horizontal, form);
+        slider->setRange(control.range.minimum, control.range.maximum);
+        slider->setSingleStep(control.range.arrowStep);
+        slider->setPageStep(control.range.pageStep);
+        slider->setValue(control.value);
+        // Nothing happens while the thumb is dragged; the new value counts once it is let go.
+        slider->setTracking(false);
+        slider->setFocusPolicy(Qt::StrongFocus);
+        widget = slider;
+        break;
+    }
+    case ControlKind::TextBox:
+        widget = new QLineEdit(QString::number(control.value), form);
+        break;
+    case ControlKind::Button:
+        widget = new QPushButton(caption, form);
+        break;
+    case ControlKind::CheckBox:
+        widget = new TwoStateCheckBox(caption, form);
+        break;
+    case ControlKind::MenuItem:
+        return nullptr;
+    }
+    place(widget, control.rect);
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        fitLabel(label, control, layout);
+    if (!control.enabled)
+        widget->setEnabled(false);
+    if (!control.visible)
+        widget->hide();
+    return widget;
+}
+
 }  // namespace
 
 /// The window itself; its close box and state changes go back to the owner.
@@ -123,98 +184,45 @@ void QtSettingsWindow::createControls(const FormLayout& layout)
     // the focus has it when the window is first shown.
     QWidget* firstFocus = nullptr;
     for (const ControlSpec& control : layout.controls) {
-        QWidget* widget = createControl(control, layout);
-        if (widget && !firstFocus && widget->focusPolicy() != Qt::NoFocus && widget->isEnabled()
-            && control.visible)
+        QWidget* widget = nullptr;
+        QObject* made = nullptr;
+        if (control.kind == ControlKind::MenuItem)
+            made = m_menu->addAction(fromUtf8(control.caption));
+        else
+            made = widget = makeWidget(control, layout, m_widget.get());
+        connectControl(made, control);
+        m_controls.push_back(made);
+        if (!firstFocus && widget && widget->focusPolicy() != Qt::NoFocus && control.enabled && control.visible)
             firstFocus = widget;
     }
     if (firstFocus)
         firstFocus->setFocus();
 }
 
-QWidget* QtSettingsWindow::createControl(const ControlSpec& control, const FormLayout& layout)
+void QtSettingsWindow::connectControl(QObject* made, const ControlSpec& control)
 {
-    QWidget* form = m_widget.get();
-    const QString caption = fromUtf8(control.caption);
+    const ControlName name = control.name;
     const int index = control.index;
-    QWidget* widget = nullptr;
-    switch (control.kind) {
-    case ControlKind::MenuItem: {
-        QAction* action = m_menu->addAction(caption);
-        QObject::connect(action, &QAction::triggered, [this, name = control.name] {
-            if (m_sink)
-                m_sink->controlClicked(name);
-        });
-        m_controls.push_back(action);
-        return nullptr;
-    }
-    case ControlKind::Label: {
-        auto* label = new QLabel(caption, form);
-        place(label, control.rect);
-        // A label has no frame, so widening it up to its row's slider changes nothing visible
-        // but spares a font wider than the classic one the clipping of its last letters.
-        int room = label->width();
-        for (const ControlSpec& other : layout.controls)
-            if (other.kind == ControlKind::Slider && other.index == index)
-                room = toPixels(other.rect.left) - label->x() - 2;
-        if (label->sizeHint().width() > label->width())
-            label->resize(std::min(label->sizeHint().width(), room), label->height());
-        // Still too wide for the room (a wide desktop font): a pixel or two smaller, not clipped.
-        for (int pixels = 10; pixels >= 9 && label->sizeHint().width() > label->width(); --pixels) {
-            QFont smaller = label->font();
-            smaller.setPixelSize(pixels);
-            label->setFont(smaller);
-        }
-        widget = label;
-        break;
-    }
-    case ControlKind::Slider: {
-        auto* slider = new QScrollBar(Qt::Horizontal, form);
-        slider->setRange(control.range.minimum, control.range.maximum);
-        slider->setSingleStep(control.range.arrowStep);
-        slider->setPageStep(control.range.pageStep);
-        slider->setValue(control.value);
-        // Nothing happens while the thumb is dragged; the new value counts once it is let go.
-        slider->setTracking(false);
-        slider->setFocusPolicy(Qt::StrongFocus);
+    const auto clicked = [this, name] {
+        if (m_sink)
+            m_sink->controlClicked(name);
+    };
+    if (auto* slider = qobject_cast<QScrollBar*>(made)) {
         QObject::connect(slider, &QScrollBar::valueChanged, [this, index](int value) {
             if (m_sink)
                 m_sink->HScroll1_UserChange(index, value);
         });
-        widget = slider;
-        break;
-    }
-    case ControlKind::TextBox:
-        widget = new QLineEdit(QString::number(control.value), form);
-        break;
-    case ControlKind::Button: {
-        auto* button = new QPushButton(caption, form);
-        QObject::connect(button, &QPushButton::clicked, [this, name = control.name] {
-            if (m_sink)
-                m_sink->controlClicked(name);
-        });
-        widget = button;
-        break;
-    }
-    case ControlKind::CheckBox: {
-        auto* check = new TwoStateCheckBox(caption, form);
+    } else if (auto* check = qobject_cast<QCheckBox*>(made)) {
         // clicked() comes from the user only; values set by the logic use setCheckState.
         QObject::connect(check, &QCheckBox::clicked, [this, index](bool checked) {
             if (m_sink)
                 m_sink->chkDefault_UserChange(index, checked ? 1 : 0);
         });
-        widget = check;
-        break;
+    } else if (auto* button = qobject_cast<QPushButton*>(made)) {
+        QObject::connect(button, &QPushButton::clicked, clicked);
+    } else if (auto* action = qobject_cast<QAction*>(made)) {
+        QObject::connect(action, &QAction::triggered, clicked);
     }
-    }
-    if (control.kind != ControlKind::Label)
-        place(widget, control.rect);
-    if (!control.enabled)
-        widget->setEnabled(false);
-    if (!control.visible)
-        widget->hide();
-    m_controls.push_back(widget);
-    return widget;
 }
 
 QObject* QtSettingsWindow::find(ControlName name, int index) const

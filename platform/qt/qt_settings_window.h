@@ -46,7 +46,7 @@ private:
     friend class Form1Widget;
     void closeRequested();
     void stateChanged();
-    QWidget* createControl(const ControlSpec& control, const FormLayout& layout);
+    void connectControl(QObject* made, const ControlSpec& control);
     /// The widget or menu action made for |name| (at |index|), null before createControls.
     QObject* find(ControlName name, int index = 0) const;
 

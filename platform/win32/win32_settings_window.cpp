@@ -18,6 +18,28 @@ constexpr int kFirstControlId = 100;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 
+// The window class and styles of each kind of control.
+struct ControlClass {
+    const wchar_t* name;
+    DWORD style;
+    DWORD exStyle;
+};
+
+ControlClass controlClass(ControlKind kind)
+{
+    switch (kind) {
+    case ControlKind::TextBox: return {L"EDIT", ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+    case ControlKind::Label: return {L"STATIC", SS_LEFT, 0};
+    case ControlKind::Button: return {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0};
+    // Three-state boxes that the program ticks itself: a click goes only between 0 and 1,
+    // the greyed state comes only from a stored value.
+    case ControlKind::CheckBox: return {L"BUTTON", BS_3STATE | WS_TABSTOP, 0};
+    case ControlKind::Slider: return {L"SCROLLBAR", SBS_HORZ | WS_TABSTOP, 0};
+    case ControlKind::MenuItem: break;
+    }
+    return {nullptr, 0, 0};
+}
+
 std::wstring wide(std::string_view text)
 {
     return win32Widen(std::string(text));
@@ -111,44 +133,20 @@ void Win32SettingsWindow::createControls(const FormLayout& layout)
 
 HWND Win32SettingsWindow::createControl(const ControlSpec& control, int id)
 {
-    const wchar_t* windowClass = L"BUTTON";
-    std::wstring text = wide(control.caption);
-    DWORD style = WS_TABSTOP;
-    DWORD exStyle = 0;
-    switch (control.kind) {
-    case ControlKind::TextBox:
-        windowClass = L"EDIT";
-        text = std::to_wstring(control.value);
-        style = ES_LEFT | ES_AUTOHSCROLL;
-        exStyle = WS_EX_CLIENTEDGE;
-        break;
-    case ControlKind::Label:
-        windowClass = L"STATIC";
-        style = SS_LEFT;
-        break;
-    case ControlKind::Button:
-        style |= BS_PUSHBUTTON;
-        break;
-    case ControlKind::CheckBox:
-        // Three-state boxes that the program ticks itself: a click goes only between 0 and 1,
-        // the greyed state comes only from a stored value.
-        style |= BS_3STATE;
-        break;
-    case ControlKind::Slider:
-        windowClass = L"SCROLLBAR";
-        style |= SBS_HORZ;
-        break;
-    case ControlKind::MenuItem:
+    const ControlClass kind = controlClass(control.kind);
+    if (kind.name == nullptr)
         return nullptr;
-    }
+    const std::wstring text =
+        control.kind == ControlKind::TextBox ? std::to_wstring(control.value) : wide(control.caption);
+    DWORD style = kind.style;
     if (!control.enabled)
         style |= WS_DISABLED;
     if (control.visible)
         style |= WS_VISIBLE;
     const TwipRect& r = control.rect;
-    HWND handle = CreateWindowExW(exStyle, windowClass, text.c_str(), WS_CHILD | style, pixelsFromTwips(r.left, m_dpi),
-                                  pixelsFromTwips(r.top, m_dpi), pixelsFromTwips(r.width, m_dpi),
-                                  pixelsFromTwips(r.height, m_dpi), m_window,
+    HWND handle = CreateWindowExW(kind.exStyle, kind.name, text.c_str(), WS_CHILD | style,
+                                  pixelsFromTwips(r.left, m_dpi), pixelsFromTwips(r.top, m_dpi),
+                                  pixelsFromTwips(r.width, m_dpi), pixelsFromTwips(r.height, m_dpi), m_window,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), m_instance, nullptr);
     if (handle == nullptr)
         return nullptr;
