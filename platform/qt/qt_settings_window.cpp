@@ -131,7 +131,7 @@ protected:
             event->accept();
             return;
         }
-        // The close box only hides; Form1 decides (through its unload handler) what happens.
+        // The close box only hides; the logic decides (through its unload handler) what happens.
         event->ignore();
         m_owner.closeRequested();
     }

@@ -189,7 +189,7 @@ bool Win32SettingsWindow::preTranslateMessage(MSG& message)
 
 // The setters below change what the controls show without any notification that this
 // window handles (SetWindowText on an edit sends EN_CHANGE, which is ignored; SetScrollPos
-// and BM_SETCHECK send nothing), so nothing Form1 sets comes back to it as a user action.
+// and BM_SETCHECK send nothing), so nothing the logic sets comes back to it as a user action.
 
 void Win32SettingsWindow::setFieldText(int index, std::string_view text)
 {
