@@ -101,6 +101,17 @@ TEST_F(Window, TrayCodesAndTheSettingsItem)
     EXPECT_TRUE(p->platform.view.visible);
 }
 
+TEST_F(Window, AFormThatGoesLeavesNoBackendReportingToIt)
+{
+    {
+        Form1 other(formPlatform(p->platform));
+        EXPECT_EQ(p->platform.timer.sink, &other);
+    }
+    EXPECT_EQ(p->platform.view.sink, nullptr);
+    EXPECT_EQ(p->platform.tray.sink, nullptr);
+    EXPECT_EQ(p->platform.timer.sink, nullptr);
+}
+
 TEST_F(Window, CloseAndMinimizeOnlyHide)
 {
     p->form.mnuSettings_Click();
