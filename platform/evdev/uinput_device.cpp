@@ -99,10 +99,10 @@ bool UinputDevice::send(std::uint16_t type, std::uint16_t code, std::int32_t val
     return write(m_fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
 }
 
-std::string UinputDevice::eventNode() const
+std::string uinputEventNode(int fd)
 {
     char sysname[64] = {};
-    if (m_fd < 0 || ioctl(m_fd, UI_GET_SYSNAME(sizeof sysname - 1), sysname) < 0)
+    if (fd < 0 || ioctl(fd, UI_GET_SYSNAME(sizeof sysname - 1), sysname) < 0)
         return {};
     std::error_code error;
     const std::filesystem::path sys = std::filesystem::path("/sys/devices/virtual/input") / sysname;

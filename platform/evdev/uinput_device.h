@@ -7,6 +7,10 @@
 /// source never takes them for keyboards of the user's.
 inline constexpr std::uint16_t kUinputVendor = 0x5056;
 
+/// The event node (e.g. /dev/input/event5) of the device created on the uinput descriptor |fd|,
+/// empty when there is none.
+std::string uinputEventNode(int fd);
+
 /// A device created through /dev/uinput. Destroying it (this object going, or the process
 /// dying, which closes the descriptor) makes the kernel release every key and button still
 /// down on it, so nothing stays pressed for the rest of the desktop.
@@ -33,7 +37,7 @@ public:
     bool send(std::uint16_t type, std::uint16_t code, std::int32_t value) noexcept;
 
     /// The event node the kernel made for the device (e.g. /dev/input/event5), empty if unknown.
-    std::string eventNode() const;
+    std::string eventNode() const { return uinputEventNode(m_fd); }
 
 private:
     int m_fd = -1;

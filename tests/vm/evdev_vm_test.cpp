@@ -25,6 +25,7 @@
 #include "engine/pavro_state.h"
 #include "platform/evdev/evdev_key_source.h"
 #include "platform/evdev/evdev_pointer.h"
+#include "platform/evdev/uinput_device.h"
 
 namespace {
 
@@ -42,17 +43,25 @@ Events operator+(Events a, const Events& b)
     return a;
 }
 
-std::string nodeOf(int uinputFd)
+void put(int fd, const Events& events)
 {
-    char sysname[64] = {};
-    if (ioctl(uinputFd, UI_GET_SYSNAME(sizeof sysname - 1), sysname) < 0)
-        return {};
-    const std::string dir = std::string("/sys/devices/virtual/input/") + sysname;
-    for (int n = 0; n < 64; ++n) {
-        if (access((dir + "/event" + std::to_string(n)).c_str(), F_OK) == 0)
-            return "/dev/input/event" + std::to_string(n);
+    for (const auto& [type, code, value] : events) {
+        input_event event{};
+        event.type = static_cast<std::uint16_t>(type);
+        event.code = static_cast<std::uint16_t>(code);
+        event.value = value;
+        ASSERT_EQ(write(fd, &event, sizeof event), static_cast<ssize_t>(sizeof event));
     }
-    return {};
+}
+
+/// Every event waiting on |fd| (non-blocking); errno tells why reading stopped.
+Events drain(int fd)
+{
+    Events out;
+    input_event event{};
+    while (read(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event))
+        out.emplace_back(event.type, event.code, event.value);
+    return out;
 }
 
 /// The user's keyboard: a plain one, not recognisable as Pavro's, made through uinput.
@@ -60,7 +69,6 @@ class TestKeyboard {
 public:
     TestKeyboard()
     {
-        m_fd = open("/dev/uinput", O_RDWR | O_NONBLOCK);
         ioctl(m_fd, UI_SET_EVBIT, EV_KEY);
         for (int code = KEY_ESC; code <= KEY_MICMUTE; ++code)
             ioctl(m_fd, UI_SET_KEYBIT, code);
@@ -73,7 +81,7 @@ public:
         std::strcpy(setup.name, "Test keyboard");
         ioctl(m_fd, UI_DEV_SETUP, &setup);
         ioctl(m_fd, UI_DEV_CREATE);
-        m_node = nodeOf(m_fd);
+        m_node = uinputEventNode(m_fd);
     }
     ~TestKeyboard() { unplug(); }
     void unplug()
@@ -84,16 +92,7 @@ public:
             m_fd = -1;
         }
     }
-    void send(const Events& events)
-    {
-        for (const auto& [type, code, value] : events) {
-            input_event event{};
-            event.type = static_cast<std::uint16_t>(type);
-            event.code = static_cast<std::uint16_t>(code);
-            event.value = value;
-            ASSERT_EQ(write(m_fd, &event, sizeof event), static_cast<ssize_t>(sizeof event));
-        }
-    }
+    void send(const Events& events) { put(m_fd, events); }
     /// Whether someone holds a grab on it: a grab of our own then fails with EBUSY.
     bool grabbed() const
     {
@@ -104,49 +103,24 @@ public:
         close(fd);
         return busy;
     }
-    /// LED events the holder of the grab set on this keyboard.
-    Events leds()
-    {
-        Events out;
-        input_event event{};
-        while (read(m_fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event)) {
-            if (event.type == EV_LED)
-                out.emplace_back(event.type, event.code, event.value);
-        }
-        return out;
-    }
+    /// What the holder of the grab set on this keyboard: LED events among others.
+    Events written() { return drain(m_fd); }
 
 private:
-    int m_fd = -1;
+    int m_fd = open("/dev/uinput", O_RDWR | O_NONBLOCK);
     std::string m_node;
 };
 
-/// Reads a device as the desktop would; without a grab of its own.
+/// Reads a device as the desktop would, without a grab, and writes to it as the desktop sets LEDs.
 class Reader {
 public:
     explicit Reader(const std::string& node) : m_fd(open(node.c_str(), O_RDWR | O_NONBLOCK)) {}
-    ~Reader()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
+    ~Reader() { close(m_fd); }
     bool valid() const { return m_fd >= 0; }
-    /// The device went away (its node's readers get ENODEV).
-    bool gone()
-    {
-        input_event event{};
-        while (read(m_fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event)) {
-        }
-        return errno == ENODEV;
-    }
-    Events take()
-    {
-        Events out;
-        input_event event{};
-        while (read(m_fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event))
-            out.emplace_back(event.type, event.code, event.value);
-        return out;
-    }
+    Events take() { return drain(m_fd); }
+    void put(const Events& events) { ::put(m_fd, events); }
+    /// The device went away: its readers get ENODEV.
+    bool gone() { return drain(m_fd).empty() && errno == ENODEV; }
     /// Events until |last| arrives or two seconds pass.
     Events takeUntil(const Event& last)
     {
@@ -154,18 +128,9 @@ public:
         for (int i = 0; i < 200 && (out.empty() || out.back() != last); ++i) {
             pollfd p{m_fd, POLLIN, 0};
             poll(&p, 1, 10);
-            const Events more = take();
-            out.insert(out.end(), more.begin(), more.end());
+            out = out + take();
         }
         return out;
-    }
-    void write(int type, int code, int value)
-    {
-        input_event event{};
-        event.type = static_cast<std::uint16_t>(type);
-        event.code = static_cast<std::uint16_t>(code);
-        event.value = value;
-        ASSERT_EQ(::write(m_fd, &event, sizeof event), static_cast<ssize_t>(sizeof event));
     }
 
 private:
@@ -264,20 +229,18 @@ TEST(EvdevVm, NumLockFromTheDesktopMakesTheKeypadDigitsAndReachesTheGrabbedKeybo
     Pavro pavro;
     pump(pavro.source);
     Reader desktop(pavro.source.passThroughNode());
-    keyboard.leds();
+    keyboard.written();
 
-    desktop.write(EV_LED, LED_NUML, 1);  // as a compositor sets the LEDs of its keyboards
-    desktop.write(EV_SYN, SYN_REPORT, 0);
+    desktop.put({{EV_LED, LED_NUML, 1}, {EV_SYN, SYN_REPORT, 0}});  // as a compositor sets its keyboards' LEDs
     pump(pavro.source);
-    EXPECT_EQ(keyboard.leds(), (Events{{EV_LED, LED_NUML, 1}}));
+    EXPECT_EQ(keyboard.written(), (Events{{EV_LED, LED_NUML, 1}}));
     desktop.take();
     keyboard.send(key(KEY_KP4, 1) + key(KEY_KP4, 0));
     pump(pavro.source);
     EXPECT_EQ(pavro.state.ArrowDown[0], 0);
     EXPECT_EQ(desktop.take(), key(KEY_KP4, 1) + key(KEY_KP4, 0));
 
-    desktop.write(EV_LED, LED_NUML, 0);
-    desktop.write(EV_SYN, SYN_REPORT, 0);
+    desktop.put({{EV_LED, LED_NUML, 0}, {EV_SYN, SYN_REPORT, 0}});
     pump(pavro.source);
     desktop.take();
     keyboard.send(key(KEY_KP4, 1));
