@@ -202,8 +202,15 @@ void EvdevKeySource::readKeyboard(Keyboard& keyboard)
     for (;;) {
         const ssize_t bytes = read(keyboard.fd, m_buffer.data(), sizeof m_buffer);
         if (bytes < 0) {
-            if (errno == ENODEV)
-                removeKeyboard(keyboard.fd);  // unplugged
+            if (errno == ENODEV) {  // unplugged
+                // A device plugged back at once may hold the name already, its creation seen
+                // before this removal: look again.
+                const std::string path = keyboard.path;
+                removeKeyboard(keyboard.fd);
+                bool permissionDenied = false;
+                if (m_handle == handle)
+                    addDevice(path, permissionDenied);
+            }
             return;
         }
         if (bytes == 0)
@@ -235,7 +242,7 @@ void EvdevKeySource::readKeyboard(Keyboard& keyboard)
             }
             switch (event.type) {
             case EV_KEY:
-                if (!handleKey(event))
+                if (!handleKey(keyboard, event))
                     return;
                 break;
             case EV_MSC:
@@ -259,11 +266,12 @@ void EvdevKeySource::readKeyboard(Keyboard& keyboard)
     }
 }
 
-bool EvdevKeySource::handleKey(const input_event& event) noexcept
+bool EvdevKeySource::handleKey(Keyboard& keyboard, const input_event& event) noexcept
 {
     const unsigned code = event.code;
     if (code >= KEY_CNT || m_sink == nullptr)
         return true;
+    keyboard.down[code] = event.value != 0;
     if (code == KEY_LEFTALT || code == KEY_RIGHTALT) {
         const unsigned bit = code == KEY_LEFTALT ? 1u : 2u;
         m_altDown = event.value != 0 ? (m_altDown | bit) : (m_altDown & ~bit);
@@ -302,8 +310,6 @@ std::intptr_t EvdevKeySource::forward(std::uintptr_t handle, const KeyEvent& eve
     const input_event& raw = *reinterpret_cast<const input_event*>(event.native);
     flushScan();
     m_passThrough.send(raw.type, raw.code, raw.value);
-    if (raw.type == EV_KEY && raw.code < KEY_CNT)
-        m_passedDown[raw.code] = raw.value != 0;
     return 0;
 }
 
@@ -319,21 +325,28 @@ void EvdevKeySource::resync(Keyboard& keyboard) noexcept
 {
     // Releases were lost with the dropped events: end every press whose key is up now.
     unsigned char keys[KEY_CNT / 8 + 1] = {};
-    if (ioctl(keyboard.fd, EVIOCGKEY(sizeof keys), keys) < 0)
-        return;
+    if (ioctl(keyboard.fd, EVIOCGKEY(sizeof keys), keys) >= 0)
+        endPresses(keyboard, keys);
+}
+
+bool EvdevKeySource::endPresses(Keyboard& keyboard, const unsigned char (&downNow)[KEY_CNT / 8 + 1]) noexcept
+{
     const std::uintptr_t handle = m_handle;
+    bool ended = false;
     for (unsigned code = 0; code < KEY_CNT; ++code) {
-        if ((m_downVk[code] != 0 || m_passedDown[code]) && !testBit(keys, code)) {
-            m_resyncEvent = input_event{};
-            m_resyncEvent.type = EV_KEY;
-            m_resyncEvent.code = static_cast<std::uint16_t>(code);
-            m_resyncEvent.value = 0;
-            if (!handleKey(m_resyncEvent))
-                return;
+        if (keyboard.down[code] && !testBit(downNow, code)) {
+            m_releaseEvent = input_event{};
+            m_releaseEvent.type = EV_KEY;
+            m_releaseEvent.code = static_cast<std::uint16_t>(code);
+            m_releaseEvent.value = 0;
+            if (!handleKey(keyboard, m_releaseEvent))
+                return false;
+            ended = true;
         }
     }
-    if (m_handle == handle)
+    if (ended)
         m_passThrough.send(EV_SYN, SYN_REPORT, 0);
+    return m_handle == handle;
 }
 
 void EvdevKeySource::readLeds()
@@ -383,8 +396,16 @@ void EvdevKeySource::removeKeyboard(int fd)
     const auto it = std::find_if(m_keyboards.begin(), m_keyboards.end(), [fd](const auto& kb) { return kb->fd == fd; });
     if (it == m_keyboards.end())
         return;
+    // Its keys' releases will never come: end what their presses began. A sink that
+    // uninstalls meanwhile has closed the keyboard already.
+    const unsigned char allUp[KEY_CNT / 8 + 1] = {};
+    if (!endPresses(**it, allUp))
+        return;
+    const auto still = std::find_if(m_keyboards.begin(), m_keyboards.end(), [fd](const auto& kb) { return kb->fd == fd; });
+    if (still == m_keyboards.end())
+        return;
     close(fd);
-    m_keyboards.erase(it);
+    m_keyboards.erase(still);
 }
 
 void EvdevKeySource::fail(std::string reason)
@@ -415,7 +436,6 @@ void EvdevKeySource::release()
     m_passThrough.destroy();
     m_downVk.fill(0);
     m_downSys.reset();
-    m_passedDown.reset();
     m_altDown = 0;
     m_hasPendingScan = false;
     m_sink = nullptr;

@@ -67,6 +67,8 @@ private:
         bool dropping = false;
         /// Events older than the grab went to the desktop too: they are not passed on again.
         timespec grabTime{};
+        /// Keys whose press came from this keyboard and whose release has not yet.
+        std::bitset<KEY_CNT> down;
     };
 
     void fail(std::string reason);
@@ -79,7 +81,10 @@ private:
     bool tryGrab(Keyboard& keyboard);
     void readKeyboard(Keyboard& keyboard);
     /// False when the sink uninstalled the source while handling |event|.
-    bool handleKey(const input_event& event) noexcept;
+    bool handleKey(Keyboard& keyboard, const input_event& event) noexcept;
+    /// Delivers a release for every key down on |keyboard| that |downNow| shows up; false
+    /// when the sink uninstalled the source meanwhile.
+    bool endPresses(Keyboard& keyboard, const unsigned char (&downNow)[KEY_CNT / 8 + 1]) noexcept;
     void readHotplug();
     void readLeds();
     void flushScan() noexcept;
@@ -103,12 +108,10 @@ private:
     /// the press came as the system-key variant.
     std::array<std::uint8_t, KEY_CNT> m_downVk{};
     std::bitset<KEY_CNT> m_downSys;
-    /// Keys down on the virtual keyboard, to end them after events were lost.
-    std::bitset<KEY_CNT> m_passedDown;
     /// A scan code is held until the key event it belongs to is known: a swallowed key's
     /// scan code is swallowed with it.
     input_event m_pendingScan{};
     bool m_hasPendingScan = false;
-    input_event m_resyncEvent{};
+    input_event m_releaseEvent{};
     std::array<input_event, 64> m_buffer{};
 };

@@ -283,10 +283,14 @@ TEST(EvdevVm, KeyboardsPluggedAndUnpluggedAreFollowedAndGrabbedOnlyWithNoKeyDown
     pump(pavro.source);
     const int grabbedWithFirst = pavro.source.grabbedCount();
     Reader desktop(pavro.source.passThroughNode());
-    first.unplug();
-    pump(pavro.source);
-    EXPECT_EQ(pavro.source.grabbedCount(), grabbedWithFirst - 1);
 
+    first.send(key(KEY_RIGHT, 1));
+    pump(pavro.source);
+    EXPECT_EQ(pavro.state.ArrowDown[2], 1);
+
+    // Unplugged with Right held, and plugged again before Pavro looks: the new device takes
+    // the same node, and Right's press ends with its keyboard.
+    first.unplug();
     TestKeyboard second;
     second.send(key(KEY_B, 1));  // held while it is found
     pump(pavro.source);
@@ -295,11 +299,16 @@ TEST(EvdevVm, KeyboardsPluggedAndUnpluggedAreFollowedAndGrabbedOnlyWithNoKeyDown
     pump(pavro.source);
     EXPECT_TRUE(second.grabbed());
     EXPECT_EQ(pavro.source.grabbedCount(), grabbedWithFirst);
+    EXPECT_EQ(pavro.state.ArrowDown[2], 0);
     second.send(key(KEY_C, 1) + key(KEY_C, 0) + key(KEY_DOWN, 1));
     pump(pavro.source);
     // The desktop had b from the keyboard itself: the pass-through must not repeat it.
     EXPECT_EQ(desktop.take(), key(KEY_C, 1) + key(KEY_C, 0));
     EXPECT_EQ(pavro.state.ArrowDown[3], 1);
+
+    second.unplug();
+    pump(pavro.source);
+    EXPECT_EQ(pavro.source.grabbedCount(), grabbedWithFirst - 1);
 }
 
 TEST(EvdevVm, UninstallFreesTheKeyboardAndRemovesThePassThroughWithItsHeldKeys)
