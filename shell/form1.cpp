@@ -261,9 +261,12 @@ void Form1::reportCaptureFailure()
     if (m_captureFailureReported)
         return;
     m_captureFailureReported = true;
-    m_platform.tray.showMessage("Pavro", kCaptureFailureText);
+    // The reason goes to the user too: it names what to do (a permission to grant, say).
+    const std::string reason = m_platform.keys.lastError();
+    m_platform.tray.showMessage("Pavro", reason.empty() ? std::string(kCaptureFailureText)
+                                                        : std::string(kCaptureFailureText) + ": " + reason);
     if (m_platform.errors)
-        *m_platform.errors << "Pavro: " << kCaptureFailureText << ": " << m_platform.keys.lastError() << '\n';
+        *m_platform.errors << "Pavro: " << kCaptureFailureText << ": " << reason << '\n';
 }
 
 void Form1::renewKeyCapture()

@@ -254,7 +254,7 @@ TEST(Switch, ACaptureFailureIsToldOnceAndTheSwitchStillShowsOn)
     EXPECT_EQ(p->log().all(),
               (Calls{"SetWindowsHookEx -> 0", "mnuOnOff.Caption=&Turn Off", "cmdOnOff.Caption=&Turn Off",
                      "SaveSetting OnOff=1", "NIM_MODIFY active",
-                     "TrayMessage Pavro: Pointer control could not capture the arrow keys"}));
+                     "TrayMessage Pavro: Pointer control could not capture the arrow keys: the test refused the capture"}));
     EXPECT_EQ(p->form.state().IsOn, kTrue);
     EXPECT_EQ(p->form.state().HookHandle, 0u);
     EXPECT_EQ(p->platform.errors.str(),
