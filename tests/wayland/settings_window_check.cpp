@@ -41,10 +41,7 @@ int main(int argc, char* argv[])
     FormPlatform platform{keys, pointer, pointer, store, window, tray, timer, instance,
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
                           QLocale::system().decimalPoint().toStdString(), &std::cerr};
-    Form1 form(platform);
-    window.attach(form);
-    tray.attach(form);
-    timer.attach(form);
+    Form1 form(platform);  // the window, tray icon and timer report to it from here on
     form.Form_Load();
     if (form.ended())
         return 3;
