@@ -57,7 +57,7 @@ int main(int argc, char* argv[])
 
     form.Form_Load();
     if (form.ended())
-        return 0;
+        return form.exitCode();
     const int result = QApplication::exec();
     running = nullptr;
     return result;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <csignal>
+
 #include <QObject>
 #include <QSocketNotifier>
 
@@ -8,7 +10,8 @@
 
 /// Turns SIGTERM, SIGINT and SIGHUP into a call on the UI thread, so a termination request
 /// runs the program's ordinary exit (settings saved, icon removed, capture released) instead
-/// of killing it mid-way. One instance per process.
+/// of killing it mid-way. A signal the program was started with ignored (SIGHUP under nohup)
+/// stays ignored. One instance per process.
 class QtExitSignals final : public QObject {
 public:
     /// Installs the handlers at once; |onSignal| runs from the event loop for each signal.
@@ -24,4 +27,7 @@ private:
     std::function<void()> m_onSignal;
     std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_installed = false;
+    /// What each signal did before, put back on destruction; only those replaced are restored.
+    struct sigaction m_previous[3] {};
+    bool m_replaced[3] = {};
 };
