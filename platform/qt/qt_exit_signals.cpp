@@ -47,7 +47,9 @@ QtExitSignals::QtExitSignals(std::function<void()> onSignal)
             m_installed = false;
             continue;
         }
-        if (previous.sa_handler == SIG_IGN)
+        // nohup leaves SIGHUP ignored so the program outlives its terminal: keep it so. (A shell
+        // also starts background jobs with SIGINT ignored; an interrupt still ends the program.)
+        if (kExitSignals[i] == SIGHUP && previous.sa_handler == SIG_IGN)
             continue;
         m_replaced[i] = ::sigaction(kExitSignals[i], &action, nullptr) == 0;
         m_installed = m_replaced[i] && m_installed;

@@ -10,8 +10,8 @@
 
 /// Turns SIGTERM, SIGINT and SIGHUP into a call on the UI thread, so a termination request
 /// runs the program's ordinary exit (settings saved, icon removed, capture released) instead
-/// of killing it mid-way. A signal the program was started with ignored (SIGHUP under nohup)
-/// stays ignored. One instance per process.
+/// of killing it mid-way. A SIGHUP the program was started with ignored (nohup) stays ignored.
+/// One instance per process.
 class QtExitSignals final : public QObject {
 public:
     /// Installs the handlers at once; |onSignal| runs from the event loop for each signal.

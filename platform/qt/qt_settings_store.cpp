@@ -242,6 +242,17 @@ QtSettingsStore::Found QtSettingsStore::inspect(const AppFile& entry, FileIdenti
     return Found::File;
 }
 
+// True when the file is still the very regular file last parsed (a link to it is followed).
+bool QtSettingsStore::sameFile(const AppFile& entry)
+{
+    struct stat info {};
+    if (::lstat(entry.file.constData(), &info) != 0)
+        return false;
+    if (S_ISLNK(info.st_mode) && ::stat(entry.file.constData(), &info) != 0)
+        return false;
+    return S_ISREG(info.st_mode) && identityOf(info) == entry.identity;
+}
+
 // Reads the file without waiting (a FIFO swapped in after inspect() gives no data rather than
 // a hang) and has QSettings parse an in-memory copy of exactly those bytes.
 bool QtSettingsStore::parse(AppFile& entry)
@@ -303,8 +314,10 @@ StoredText QtSettingsStore::read(std::string_view app, std::string_view section,
 {
     m_lastError.clear();
     AppFile& entry = entryFor(app);
-    FileIdentity now;
-    const Found found = inspect(entry, now);
+    // The tick's common case, an unchanged file, costs one lstat(): everything else was checked
+    // when the file was parsed.
+    FileIdentity now = entry.identity;
+    const Found found = entry.valid && entry.settings && sameFile(entry) ? Found::File : inspect(entry, now);
     if (found != Found::File) {
         entry.settings.reset();
         entry.valid = found == Found::Missing;

@@ -30,7 +30,8 @@ class QSettings;
 /// private in-memory copy, so what is parsed is exactly what was checked. read() costs a few
 /// stat() calls while the file is unchanged; any difference in inode, size or nanosecond
 /// modification time makes it parse afresh, so another process's write is never missed. One
-/// parsed copy per application is kept.
+/// parsed copy per application is kept for reading (QSettings keeps one more of the file it last
+/// wrote); both are bounded by the size limit.
 ///
 /// Writing: save, removeSection and update hold an exclusive lock on the application's folder
 /// (flock, released by the kernel however the process ends), and QSettings merges the change
@@ -97,6 +98,7 @@ private:
 
     AppFile& entryFor(std::string_view app);
     Found inspect(const AppFile& entry, FileIdentity& identity);
+    static bool sameFile(const AppFile& entry);
     bool parse(AppFile& entry);
     StoreStatus lockFolder(AppFile& entry, bool create, FolderLock& lock);
     StoreStatus writeLocked(AppFile& entry, const std::function<StoreStatus(QSettings&)>& edit);

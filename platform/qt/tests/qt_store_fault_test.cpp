@@ -292,16 +292,21 @@ TEST(ExitSignals, AnIgnoredHangupStaysIgnored)
         ::sigaction(signalNumber, nullptr, &action);
         return action.sa_handler;
     };
+    // As nohup in a shell's background job starts it: SIGHUP and SIGINT ignored.
     ::signal(SIGHUP, SIG_IGN);
+    ::signal(SIGINT, SIG_IGN);
     ::signal(SIGTERM, SIG_DFL);
     {
         QtExitSignals exitSignals([] {});
         EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
+        EXPECT_NE(handlerOf(SIGINT), SIG_IGN) << "an interrupt still takes the exit";
         EXPECT_NE(handlerOf(SIGTERM), SIG_DFL);
     }
     EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
+    EXPECT_EQ(handlerOf(SIGINT), SIG_IGN);
     EXPECT_EQ(handlerOf(SIGTERM), SIG_DFL);
     ::signal(SIGHUP, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);
 }
 
 }  // namespace
