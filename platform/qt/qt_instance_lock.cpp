@@ -27,10 +27,9 @@ QString privateFolderProblem(const QString& folder)
 
 }  // namespace
 
-QtInstanceLock::QtInstanceLock(QString programName, std::ostream* errors, QString fallbackBase)
+QtInstanceLock::QtInstanceLock(QString programName, std::ostream* errors)
     : m_programName(std::move(programName))
     , m_errors(errors)
-    , m_fallbackBase(std::move(fallbackBase))
 {
 }
 
@@ -42,7 +41,7 @@ void QtInstanceLock::tell(const QString& text)
 
 QString QtInstanceLock::fallbackFolder()
 {
-    const QString folder = QStringLiteral("%1/runtime-%2").arg(m_fallbackBase).arg(::geteuid());
+    const QString folder = QStringLiteral("/tmp/runtime-%1").arg(::geteuid());
     if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
         tell(QStringLiteral("cannot create %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
         return {};

@@ -9,7 +9,7 @@
 #include "platform/instance_lock.h"
 
 /// The single-instance lock: a QLockFile named after the program in the session's runtime
-/// folder ($XDG_RUNTIME_DIR), or in a private 0700 folder <fallbackBase>/runtime-<uid> that this
+/// folder ($XDG_RUNTIME_DIR), or in a private 0700 folder /tmp/runtime-<uid> that this
 /// class creates and checks when that is unset, not a private folder of this user (it is then
 /// refused with a message) or can't hold the lock (a read-only mount). The lock dies with the
 /// process; a lock whose holder can't be shown alive (left by a crash, empty after a power
@@ -17,7 +17,7 @@
 class QtInstanceLock final : public InstanceLock {
 public:
     /// |errors| hears why a folder was refused or the lock could not be placed (may be null).
-    QtInstanceLock(QString programName, std::ostream* errors, QString fallbackBase = QStringLiteral("/tmp"));
+    QtInstanceLock(QString programName, std::ostream* errors);
     bool tryAcquire() override;
 
 private:
@@ -29,6 +29,5 @@ private:
 
     QString m_programName;
     std::ostream* m_errors;
-    QString m_fallbackBase;
     std::unique_ptr<QLockFile> m_lock;
 };

@@ -9,19 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <csignal>
 #include <functional>
 #include <iostream>
-#include <sstream>
 #include <string>
 
-#include "platform/qt/qt_exit_signals.h"
-#include "platform/qt/qt_instance_lock.h"
 #include "platform/qt/qt_settings_store.h"
 
 namespace {
@@ -221,92 +216,6 @@ TEST_F(StoreFault, ASaveKeepsAnotherProcesssSameMillisecondWrite)
     QtSettingsStore other;
     EXPECT_EQ(other.read("Pavro", "Settings", "OnOff").text, "1");
     EXPECT_EQ(other.read("Pavro", "Settings", "StdDist").text, "25");
-}
-
-class LockFault : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_runtime.isValid());
-        ASSERT_TRUE(m_fallback.isValid());
-        qputenv("XDG_RUNTIME_DIR", encoded(m_runtime.path()));
-    }
-    QString lockFile() const { return m_runtime.path() + QStringLiteral("/Pavro.lock"); }
-    QString fallbackLock() const
-    {
-        return m_fallback.path() + QStringLiteral("/runtime-%1/Pavro.lock").arg(::geteuid());
-    }
-
-    QTemporaryDir m_runtime;
-    QTemporaryDir m_fallback;
-    std::ostringstream m_errors;
-};
-
-// Empty after a crash or power loss between creating and writing it, or garbled: no holder
-// can be shown alive, so the lock is stale and taken over, and then really held.
-TEST_F(LockFault, TakesOverALockThatNamesNoLiveHolder)
-{
-    for (const QByteArray& content : {QByteArray(), QByteArray("\x01\xff not a lock\n", 14)}) {
-        write(lockFile(), content);
-        QtInstanceLock lock(QStringLiteral("Pavro"), &m_errors, m_fallback.path());
-        EXPECT_TRUE(lock.tryAcquire());
-        QtInstanceLock second(QStringLiteral("Pavro"), &m_errors, m_fallback.path());
-        EXPECT_FALSE(second.tryAcquire());
-    }
-    EXPECT_EQ(m_errors.str(), "");
-}
-
-TEST_F(LockFault, RefusesARuntimeFolderOpenToOthersOrOfAnotherUser)
-{
-    const auto openToOthers = [&] { return ::chmod(encoded(m_runtime.path()).constData(), 0777) == 0; };
-    const auto ofAnotherUser = [&] {
-        return ::geteuid() == 0 && ::chmod(encoded(m_runtime.path()).constData(), 0700) == 0
-            && ::chown(encoded(m_runtime.path()).constData(), kOtherUser, kOtherUser) == 0;
-    };
-    for (const std::function<bool()>& make : {std::function<bool()>(openToOthers), std::function<bool()>(ofAnotherUser)}) {
-        if (!make()) {
-            std::cout << "skipped (needs root): a runtime folder of another user\n";
-            continue;
-        }
-        m_errors.str("");
-        {
-            QtInstanceLock lock(QStringLiteral("Pavro"), &m_errors, m_fallback.path());
-            EXPECT_TRUE(lock.tryAcquire());
-            EXPECT_NE(m_errors.str().find("XDG_RUNTIME_DIR refused"), std::string::npos) << m_errors.str();
-            EXPECT_FALSE(QFile::exists(lockFile()));
-            EXPECT_TRUE(QFile::exists(fallbackLock()));
-            QtInstanceLock second(QStringLiteral("Pavro"), &m_errors, m_fallback.path());
-            EXPECT_FALSE(second.tryAcquire());
-        }
-    }
-}
-
-TEST(ExitSignals, AnIgnoredHangupStaysIgnored)
-{
-    int argc = 1;
-    char name[] = "qt_store_fault_test";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    const auto handlerOf = [](int signalNumber) {
-        struct sigaction action {};
-        ::sigaction(signalNumber, nullptr, &action);
-        return action.sa_handler;
-    };
-    // As nohup in a shell's background job starts it: SIGHUP and SIGINT ignored.
-    ::signal(SIGHUP, SIG_IGN);
-    ::signal(SIGINT, SIG_IGN);
-    ::signal(SIGTERM, SIG_DFL);
-    {
-        QtExitSignals exitSignals([] {});
-        EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
-        EXPECT_NE(handlerOf(SIGINT), SIG_IGN) << "an interrupt still takes the exit";
-        EXPECT_NE(handlerOf(SIGTERM), SIG_DFL);
-    }
-    EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
-    EXPECT_EQ(handlerOf(SIGINT), SIG_IGN);
-    EXPECT_EQ(handlerOf(SIGTERM), SIG_DFL);
-    ::signal(SIGHUP, SIG_DFL);
-    ::signal(SIGINT, SIG_DFL);
 }
 
 }  // namespace
