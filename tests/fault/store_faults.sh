@@ -196,7 +196,6 @@ done
 
 # --- nohup keeps SIGHUP ignored; SIGKILL leaves no folder behind ---
 new_profile nohup
-CONF_BEFORE=$(file_id)
 nohup "$PAVRO_BIN" >"$(pavro_log)" 2>&1 &
 PAVRO_PID=$!
 track "$PAVRO_PID"
@@ -204,6 +203,11 @@ wait_until 10 conf_value OnOff >/dev/null
 kill -HUP "$PAVRO_PID"
 sleep 1
 check "under nohup, SIGHUP leaves Pavro running" pavro_alive
+stop_pid "$PAVRO_PID"
+
+new_profile sigkill
+start_pavro
+second_launch
 kill -KILL "$PAVRO_PID"
 wait "$PAVRO_PID" 2>/dev/null
 check "SIGKILL left no folder in the runtime folder" test -z "$(find "$XDG_RUNTIME_DIR" -mindepth 1 -type d)"
