@@ -60,7 +60,7 @@ int main(int argc, char* argv[])
 
     form.Form_Load();
     if (form.ended())
-        return 0;
+        return form.exitCode();
     // Registered after the store was first used, so the store's own static state is torn
     // down after this handler runs, not before.
     g_runningForExit = &form;
