@@ -11,6 +11,15 @@
 
 namespace {
 
+// "what: reason", or just what when no reason is known.
+std::string withReason(std::string_view what, const std::string& reason)
+{
+    std::string text(what);
+    if (!reason.empty())
+        text.append(": ").append(reason);
+    return text;
+}
+
 constexpr std::string_view kOnOffKey = "OnOff";
 constexpr const char* kCaptureFailureText = "Pointer control could not capture the arrow keys";
 constexpr std::string_view kStoreSaveFailureText = "The settings cannot be saved";
@@ -252,7 +261,7 @@ void Form1::mnuOnOff_Click()
     if (m_ended)
         return;
     m_state.IsOn = static_cast<std::int16_t>(~m_state.IsOn);
-    std::string stateText;
+    const char* stateText = nullptr;
     bool captureFailed = false;
     if (m_state.IsOn != 0) {
         captureFailed = !m_hook.HookOn();
@@ -286,8 +295,7 @@ void Form1::reportCaptureFailure()
     m_captureFailureReported = true;
     // The reason goes to the user too: it names what to do (a permission to grant, say).
     const std::string reason = m_platform.keys.lastError();
-    m_platform.tray.showMessage("Pavro", reason.empty() ? std::string(kCaptureFailureText)
-                                                        : std::string(kCaptureFailureText) + ": " + reason);
+    m_platform.tray.showMessage("Pavro", withReason(kCaptureFailureText, reason));
     if (m_platform.errors)
         *m_platform.errors << "Pavro: " << kCaptureFailureText << ": " << reason << '\n';
 }
@@ -315,7 +323,7 @@ void Form1::noteStoreFailure(std::string_view what)
     if (!m_storeFailure.empty())
         return;
     const std::string reason = m_platform.store.lastError();
-    m_storeFailure = std::string(what) + (reason.empty() ? "" : ": " + reason);
+    m_storeFailure = withReason(what, reason);
     tellStoreFailure();
 }
 
