@@ -48,7 +48,7 @@ start_pavro() {
 }
 
 pavro_alive() { kill -0 "$PAVRO_PID" 2>/dev/null; }
-pavro_ended() { ! pavro_alive; }
+pavro_ended() { process_ended "$PAVRO_PID"; }
 
 # second_launch: runs a second copy in the foreground; sets SECOND_MS (its run time) and
 # SECOND_STATUS.

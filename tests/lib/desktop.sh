@@ -60,13 +60,15 @@ wait_until() {
     done
 }
 
+not() { ! "$@"; }
+process_ended() { ! kill -0 "$1" 2>/dev/null; }
 track() { E2E_PIDS+=("$1"); }
 
 stop_pid() {  # stop_pid <pid>: TERM, then KILL after 5 s
     local pid=$1
     kill -0 "$pid" 2>/dev/null || return 0
     kill -TERM "$pid" 2>/dev/null
-    wait_until 5 bash -c "! kill -0 $pid 2>/dev/null" || kill -KILL "$pid" 2>/dev/null
+    wait_until 5 process_ended "$pid" || kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null || true
 }
 
