@@ -8,6 +8,7 @@ settings_window() {
     [[ -n $w ]] && echo "$w"
 }
 wm_state() { xprop -id "$1" WM_STATE 2>/dev/null | sed -n 's/^.*window state: //p'; }
+withdrawn() { window_hidden "$1" && [[ $(wm_state "$1") != Iconic ]]; }
 
 # click_menu_item <index>: opens the popup with the right button on the icon and clicks an item.
 click_menu_item() {
@@ -40,7 +41,7 @@ wait_until 5 conf_is OnOff 0
 # --- The popup's "Settings" shows the window; its close box and minimizing hide it ---
 click_menu_item 1
 check "\"Settings\" showed the window" wait_until 5 settings_window >/dev/null
-WINDOW=$(settings_window)
+WINDOW=$(settings_window) || abort "no settings window to go on with"
 check "client area is 373 x 124" test "$(window_size "$WINDOW")" = 373x124
 if [[ -n ${PAVRO_E2E_SCREENSHOTS:-} ]]; then
     mkdir -p "$PAVRO_E2E_SCREENSHOTS"
@@ -63,7 +64,7 @@ click_menu_item 1
 wait_until 5 window_viewable "$WINDOW"
 xdotool windowminimize "$WINDOW"
 # The window manager iconifies it first; Pavro then withdraws it.
-check "minimizing hid the window" wait_until 5 bash -c "! xwininfo -id $WINDOW | grep -q IsViewable && ! xprop -id $WINDOW WM_STATE | grep -q Iconic"
+check "minimizing hid the window" wait_until 5 withdrawn "$WINDOW"
 click_menu_item 1
 check "\"Settings\" restored the minimized window" wait_until 5 window_viewable "$WINDOW"
 check "... in its normal state" test "$(wm_state "$WINDOW")" = "Normal"

@@ -136,14 +136,17 @@ start_desktop() {
 
 # --- Windows and the pointer ---
 
-window_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+# window_info <id>: what xwininfo tells of a window; status 1 for no id (xwininfo would wait
+# for a click).
+window_info() { [[ -n $1 ]] && xwininfo -id "$1" 2>/dev/null; }
+window_viewable() { window_info "$1" | grep -q 'Map State: IsViewable'; }
 window_hidden() { ! window_viewable "$1"; }
-window_unmapped() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsUnMapped'; }
+window_unmapped() { window_info "$1" | grep -q 'Map State: IsUnMapped'; }
 
 # window_geometry <id>: "x y width height", the position on the screen and the client area.
 window_geometry() {
-    xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
-                                         /Width:/ { w = $2 } /Height:/ { h = $2 } END { print x, y, w, h }'
+    window_info "$1" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
+                            /Width:/ { w = $2 } /Height:/ { h = $2 } END { print x, y, w, h }'
 }
 
 window_size() {  # window_size <id>: "widthxheight"
@@ -205,10 +208,11 @@ model_distance() {
 
 # probe_sync: types F12 and waits until the probe has logged it ($PROBE_F12 matches that line):
 # events arrive in order, so every earlier one has been logged and "not received" can be
-# checked without waiting blindly.
+# checked without waiting blindly; without the sentinel no such check would mean anything.
 probe_sync() {
     local before
     before=$(grep -c "$PROBE_F12" "$PROBE_LOG")
     xdotool key F12
-    wait_until 5 bash -c "(( \$(grep -c '$PROBE_F12' '$PROBE_LOG') > $before ))"
+    wait_until 5 bash -c "(( \$(grep -c '$PROBE_F12' '$PROBE_LOG') > $before ))" ||
+        abort "the probe did not get the sentinel key F12"
 }
