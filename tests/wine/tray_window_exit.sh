@@ -34,9 +34,10 @@ check "... and the program runs on" not pavro_ended
 choose_popup_item 1
 check "\"Settings\" shows the window again" wait_until 5 window_viewable "$window"
 check "... with the focus" wait_until 5 active_window_is "$CAPTION"
-xdotool key alt+t
+# Alt held explicitly: `xdotool key alt+t` can release Alt before t (lost presses under load).
+xdotool keydown alt key t keyup alt
 check "Alt+T presses \"&Turn On\"" wait_until 5 onoff_is 1
-xdotool key alt+t
+xdotool keydown alt key t keyup alt
 check "Alt+T presses \"&Turn Off\"" wait_until 5 onoff_is 0
 xdotool windowminimize "$window"
 check "minimizing hides the window" wait_until 5 window_unmapped "$window"
