@@ -54,8 +54,7 @@ failed_launch() {
     [[ $SECOND_STATUS != 0 && $SECOND_STATUS -lt 124 && $(wc -l <"$(second_log)") == 1 ]]
 }
 
-start_session
-start_tray
+start_desktop
 
 # --- A settings file that is no file: refused at once, on defaults, told once; nothing written through ---
 for shape in fifo device-link dangling-link folder big-file; do
