@@ -2,6 +2,11 @@
 # for Windows. `cmake --workflow --preset package-deb` (or package-windows) configures, builds
 # the programs and packs them.
 
+# The core-only build installs nothing to pack.
+if(NOT PAVRO_PLATFORM MATCHES "^(x11|win32)$")
+    return()
+endif()
+
 set(CPACK_PACKAGE_NAME pavro)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "drive the mouse pointer with the arrow keys and Enter")

@@ -88,6 +88,11 @@ expected=$(printf '%s\n' "$name/Pavro.exe" "$name/README.txt" "$name/Sweepra.exe
 [[ $contents == "$expected" ]] || fail "the zip holds $(tr '\n' ' ' <<<"$contents"), not $(tr '\n' ' ' <<<"$expected")"
 unzip -q "$zip" -d "$work/unpacked" || fail "unzip"
 folder=$work/unpacked/$name
+# Each program carries its icons as resources (an icon group, resource type 14).
+for program in Pavro Sweepra; do
+    x86_64-w64-mingw32-objdump -p "$folder/$program.exe" | grep -Eq '^[0-9a-f]{3}   Entry: ID: 0x00000e,' ||
+        fail "$program.exe carries no icon"
+done
 grep -q $'\r$' "$folder/README.txt" || fail "README.txt lacks Windows line ends"
 grep -qF 'HKEY_CURRENT_USER\Software\Pavro\Settings' "$folder/README.txt" || fail "README.txt does not name the registry key"
 
