@@ -14,6 +14,8 @@ source "$(dirname "$0")/package_lib.sh"
 # --- Inside the X session: the installed programs only ---
 if [[ ${1:-} == session ]]; then
     work=${2:?}
+    # The programs' own messages tell why a step failed.
+    fail() { log "FAIL: $*"; tail -n 20 "$work"/*.log >&2; exit 1; }
     pids=()
     trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done' EXIT
     export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb
@@ -26,13 +28,13 @@ if [[ ${1:-} == session ]]; then
         --transparent false --tint 0x808080 >"$work/trayer.log" 2>&1 &
     pids+=($!)
     panel_exists() { xwininfo -root -tree | grep -q '("panel" "trayer")'; }
-    wait_until 10 panel_exists || fail "trayer did not start"
+    wait_until 20 panel_exists || fail "trayer did not start"
 
     /usr/bin/Pavro >"$work/pavro.log" 2>&1 &
     pavro=$!
     pids+=("$pavro")
     on_off_is() { [[ $(on_off) == "$1" ]]; }
-    wait_until 10 on_off_is 0 ||
+    wait_until 30 on_off_is 0 ||
         fail "the installed Pavro did not start (no OnOff=0 stored): $(cat "$work/pavro.log")"
     # The docked icon: a small visible window of Pavro's class that the panel, not the window
     # manager, holds (the window manager frames top-level windows, which makes them large).
@@ -45,12 +47,12 @@ if [[ ${1:-} == session ]]; then
         done
         return 1
     }
-    wait_until 10 docked_icon >/dev/null || fail "the tray icon did not dock in the panel"
+    wait_until 20 docked_icon >/dev/null || fail "the tray icon did not dock in the panel"
     icon=$(docked_icon)
     import -window "$icon" "$work/icon-off.png"
 
     start=$(now_ms)
-    timeout 10 /usr/bin/Pavro >"$work/second.log" 2>&1
+    timeout 30 /usr/bin/Pavro >"$work/second.log" 2>&1
     status=$?
     [[ $status == 0 ]] || fail "the second launch ended with status $status"
     log "second launch of /usr/bin/Pavro ran $(($(now_ms) - start)) ms"
@@ -58,9 +60,9 @@ if [[ ${1:-} == session ]]; then
     written_by_second=$(file_id)
     # The running copy follows on its next tick: its switch rewrites the store and its icon.
     rewritten() { [[ $(file_id) != "$written_by_second" ]]; }
-    wait_until 5 rewritten ||
+    wait_until 10 rewritten ||
         fail "the running copy did not follow the second launch"
-    wait_until 5 icon_image_changed "$icon" "$work/icon-off.png" "$work/icon-on.png" || fail "the tray icon kept its image after the switch"
+    wait_until 10 icon_image_changed "$icon" "$work/icon-off.png" "$work/icon-on.png" || fail "the tray icon kept its image after the switch"
     kill -0 "$pavro" 2>/dev/null || fail "the running copy ended"
 
     probe_log=$work/probe.log
@@ -69,6 +71,8 @@ if [[ ${1:-} == session ]]; then
     wait_until 10 grep -q '^mapped' "$probe_log" || fail "the probe window did not map"
     probe=$(($(sed -n 's/^mapped //p' "$probe_log")))
     timeout 5 xdotool windowactivate --sync "$probe" >/dev/null 2>&1 || xdotool windowfocus "$probe"
+    probe_focused() { [[ $(xdotool getwindowfocus) == "$probe" ]]; }
+    wait_until 5 probe_focused || fail "the probe window did not get the focus"
     xdotool mousemove 400 400
     xdotool key Return
     wait_until 5 grep -q '^ButtonPress 1 ' "$probe_log" || fail "Enter did not click the probe window"
