@@ -6,8 +6,8 @@
 
 namespace {
 
-// R(speed * ticks / 100) into |step|; a product that is not finite or a result outside
-// 16 bits leaves the step as it was.
+// speed * ticks / 100, rounded half to even (toInteger16 rounds so), into |step|; a product
+// that is not finite or a result outside 16 bits leaves the step as it was.
 void setStep(std::int16_t& step, double speed, double ticks)
 {
     const double pixels = speed * ticks / 100.0;
@@ -23,9 +23,9 @@ void setDelay(std::int16_t& delay, double milliseconds)
 
 } // namespace
 
-std::optional<std::int32_t> RecalcMotion(std::int16_t index, const FieldTexts& fields,
-                                         std::string_view decimalSeparator, PavroState& state,
-                                         std::int32_t interval)
+std::optional<std::int32_t> ComputeMotion(std::int16_t index, const FieldTexts& fields,
+                                          std::string_view decimalSeparator, PavroState& state,
+                                          std::int32_t interval)
 {
     if (index < 0) {
         std::optional<double> value[4];

@@ -2,13 +2,45 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "platform/pointer.h"
 #include "platform/tray_icon.h"
 
-/// Integer-Boolean values: true is -1, false is 0.
+/// Integer-Boolean values: true is -1, false is 0. IsOn and QuitRequested hold these; the
+/// other flags below say at each why they don't.
 inline constexpr std::int16_t kTrue = -1;
 inline constexpr std::int16_t kFalse = 0;
+
+/// The one tray-icon record, with the values of the classic notification-area call. The
+/// program keeps it as that call's record; the tray backend receives only the image and
+/// the tooltip and builds whatever its platform takes.
+struct TrayIconData {
+    std::uint32_t cbSize = 0;
+    /// The settings window's handle as the view reports it (an HWND, or an X window id):
+    /// kept for the record, read by no backend.
+    std::uintptr_t hWnd = 0;
+    std::uint32_t uID = 0;
+    std::uint32_t uFlags = 0;  ///< 1 message, 2 icon, 4 tip
+    std::uint32_t uCallbackMessage = 0;
+    /// Which image the icon shows. The record holds no icon handle of its own: the backend
+    /// owns the images and looks the handle up for this value.
+    TrayImage hIcon = TrayImage::None;
+    /// A fixed 20-character field; the tooltip is the text up to the first NUL.
+    std::array<char16_t, 20> szTip{};
+
+    /// The tooltip as shown: szTip up to its first NUL, as UTF-8 (the field is ASCII in practice).
+    std::string tipText() const
+    {
+        std::string text;
+        for (char16_t c : szTip) {
+            if (c == u'\0')
+                break;
+            text.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+        }
+        return text;
+    }
+};
 
 /// The program's shared state: one object owned by the program, so a test builds a fresh
 /// program in one line. Types are kept exactly: 16-bit where the value is an Integer.
@@ -18,6 +50,8 @@ struct PavroState {
     /// The next unload of the window really ends the program.
     std::int16_t QuitRequested = kFalse;
     /// Held arrows, index = virtual-key code - 37 (Left, Up, Right, Down): 1 held, 0 not.
+    /// Not Integer-Booleans: key translation stores 1 for a held arrow and the ticker moves
+    /// only for exactly 1, so -1 would read as not held.
     std::array<std::int16_t, 4> ArrowDown{};
     /// The installed key capture, 0 when none.
     std::uintptr_t HookHandle = 0;
@@ -36,7 +70,8 @@ struct PavroState {
     TrayIconData TrayData{};
     /// A left-button press injected for Enter that no release has followed yet. Every such
     /// press is released before pointer control goes off and at exit, so the button never
-    /// stays down once the keys are no longer ours.
+    /// stays down once the keys are no longer ours. A plain bool: this program's own flag, not
+    /// one of the shared Integers, and nothing compares it with -1 or 0.
     bool LeftButtonHeld = false;
     /// One bit per key whose last press was claimed (swallowed) by the capture: the arrows by
     /// their ArrowDown index, Enter as bit 4. Its release is claimed too; any other release

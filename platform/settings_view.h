@@ -3,23 +3,25 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/form_layout.h"
+
+class FormEventSink;
+
 enum class WindowState : std::int16_t { Normal = 0, Minimized = 1 };
 
-/// The settings window as the logic sees it. The logic (Form1) owns every control's state;
-/// the view only mirrors what it is told and reports the user's actions back to Form1:
-///   slider moved (arrow, track, keyboard, thumb released)  -> Form1::HScroll1_UserChange
-///   check box clicked                                      -> Form1::chkDefault_UserChange
-///   "&Default" / "&Turn On" pressed                        -> Form1::cmdDefault_Click / cmdOnOff_Click
-///   close box                                              -> Form1::closeRequested
-///   window minimized or restored                           -> Form1::Form_Resize
-///   popup item chosen                                      -> Form1::mnuOnOff_Click / mnuSettings_Click / mnuExit_Click
-/// Captions carry "&" before the access key; the view shows it as an underline.
+/// The settings window and its popup menu as the logic sees it. The logic owns every
+/// control's state; the view only mirrors what it is told, and reports the user's actions
+/// and the window's events to its FormEventSink. Values set here never come back as user
+/// actions. Captions carry "&" before the access key; the view shows it as an underline.
 class SettingsView {
 public:
     virtual ~SettingsView() = default;
+    /// Builds the controls and the popup menu from |layout|, hidden until show(). Called once,
+    /// before any other call; |layout| outlives the view.
+    virtual void createControls(const FormLayout& layout) = 0;
+    /// Where the user's actions and the window's events go from now on; none (nullptr): dropped.
+    virtual void setEventSink(FormEventSink* sink) = 0;
     virtual void setFieldText(int index, std::string_view text) = 0;  ///< Text1(0..3), UTF-8
-    virtual void setSliderRange(int index, std::int16_t minimum, std::int16_t maximum,
-                                std::int16_t arrowStep, std::int16_t pageStep) = 0;
     virtual void setSliderValue(int index, std::int16_t value) = 0;   ///< HScroll1(0..3)
     virtual void setCheckValue(int index, std::int16_t value) = 0;    ///< chkDefault(0..1): 0, 1 or 2 (greyed)
     virtual void setButtonOnOffCaption(std::string_view caption) = 0; ///< cmdOnOff
@@ -31,9 +33,10 @@ public:
     virtual void setWindowState(WindowState state) = 0;
     /// Brings the window (or, while hidden, the program) to the front; failures are ignored.
     virtual void setForeground() = 0;
-    /// Pops up the menu "&Turn On"/"&Turn Off", "Settings", "&Exit" at the pointer. May return
-    /// before or after the user chose; a chosen item calls its Form1 handler.
+    /// Pops up the menu at the pointer. May return before or after the user chose; a chosen
+    /// item is reported as controlClicked.
     virtual void popupMenu() = 0;
+    /// The platform's handle of the window (an HWND, an X window id).
     virtual std::uintptr_t windowHandle() const = 0;
     /// Twips per pixel horizontally: 15 at 96 dpi.
     virtual int twipsPerPixelX() const = 0;

@@ -47,21 +47,20 @@ void skipOnFailure(Step&& step)
 Form1::Form1(FormPlatform platform)
     : m_platform(std::move(platform)), m_hook(m_state, m_platform.keys, m_platform.injector)
 {
-    // The view starts as a mirror of the controls as created.
-    SettingsView& view = m_platform.view;
-    for (int i = 0; i < 4; ++i) {
-        const SliderControl& slider = m_controls.HScroll1[i];
-        view.setSliderRange(i, slider.minimum, slider.maximum, slider.arrowStep, slider.pageStep);
-        view.setSliderValue(i, slider.value);
-        view.setFieldText(i, m_controls.Text1[i]);
-    }
-    for (int i = 0; i < 2; ++i)
-        view.setCheckValue(i, m_controls.chkDefault[i]);
-    view.setButtonOnOffCaption(m_controls.cmdOnOffCaption);
-    view.setMenuOnOffCaption(m_controls.mnuOnOffCaption);
-    view.setCaption(m_controls.caption);
+    // The view and the controls both start from the one layout, so they agree from the start.
+    m_platform.view.createControls(form1Layout());
     m_platform.timer.setPeriod(TimerPeriodFor(m_controls.Timer1.interval));
     m_platform.timer.setEnabled(false);
+    m_platform.view.setEventSink(this);
+    m_platform.tray.setEventSink(this);
+    m_platform.timer.setEventSink(this);
+}
+
+Form1::~Form1()
+{
+    m_platform.view.setEventSink(nullptr);
+    m_platform.tray.setEventSink(nullptr);
+    m_platform.timer.setEventSink(nullptr);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -99,7 +98,7 @@ void Form1::Form_Load()
     tray.uCallbackMessage = kTrayCallbackMessage;
     tray.hIcon = TrayImage::Inactive;
     tray.szTip = trayTip();
-    if (!m_platform.tray.add(tray) && m_platform.errors)
+    if (!m_platform.tray.add(tray.hIcon, tray.tipText()) && m_platform.errors)
         *m_platform.errors << "Pavro: the tray icon could not be shown; use a second launch to switch "
                               "pointer control\n";
 
@@ -107,7 +106,7 @@ void Form1::Form_Load()
 
     if (m_controls.chkDefault[0] == 1) {
         tray.hIcon = TrayImage::Active;
-        m_platform.tray.modify(tray);
+        m_platform.tray.modify(tray.hIcon);
         mnuOnOff_Click();
     }
 }
@@ -150,7 +149,7 @@ void Form1::realExitSteps()
         if (!SaveSettings() && m_platform.errors)
             *m_platform.errors << "Pavro: the settings could not all be saved\n";
     });
-    skipOnFailure([&] { m_platform.tray.remove(m_state.TrayData); });
+    skipOnFailure([&] { m_platform.tray.remove(); });
     skipOnFailure([&] { m_hook.HookOff(); });
 }
 
@@ -191,22 +190,37 @@ void Form1::Form_MouseMove(std::int16_t /*Button*/, std::int16_t /*Shift*/, floa
     // The window's unit is the twip, so X carries the tray code times twips per pixel.
     const int twipsPerPixel = std::max(1, m_platform.view.twipsPerPixelX());
     const auto code = toInteger32(static_cast<double>(X) / twipsPerPixel);
-    if (!code)
-        return;
-    if (*code == kTrayLeftDoubleClick) {
-        mnuOnOff_Click();
-    } else if (*code == kTrayRightButtonUp) {
-        m_platform.view.setForeground();
-        m_platform.view.popupMenu();
-    }
+    if (code == kTrayLeftDoubleClick)
+        trayEvent(TrayEvent::LeftDoubleClick);
+    else if (code == kTrayRightButtonUp)
+        trayEvent(TrayEvent::RightButtonUp);
 }
 
-void Form1::trayEvent(std::int32_t code)
+void Form1::trayEvent(TrayEvent event)
 {
     if (m_ended)
         return;
-    const int twipsPerPixel = std::max(1, m_platform.view.twipsPerPixelX());
-    Form_MouseMove(0, 0, static_cast<float>(static_cast<double>(code) * twipsPerPixel), 0.0f);
+    switch (event) {
+    case TrayEvent::LeftDoubleClick:
+        mnuOnOff_Click();
+        break;
+    case TrayEvent::RightButtonUp:
+        m_platform.view.setForeground();
+        m_platform.view.popupMenu();
+        break;
+    }
+}
+
+void Form1::controlClicked(ControlName control)
+{
+    switch (control) {
+    case ControlName::cmdOnOff: cmdOnOff_Click(); break;
+    case ControlName::cmdDefault: cmdDefault_Click(); break;
+    case ControlName::mnuOnOff: mnuOnOff_Click(); break;
+    case ControlName::mnuSettings: mnuSettings_Click(); break;
+    case ControlName::mnuExit: mnuExit_Click(); break;
+    default: break;
+    }
 }
 
 void Form1::mnuOnOff_Click()
@@ -229,7 +243,7 @@ void Form1::mnuOnOff_Click()
         stateText = "0";
     }
     m_platform.store.save(kAppName, kSectionName, kOnOffKey, stateText);
-    m_platform.tray.modify(m_state.TrayData);
+    m_platform.tray.modify(m_state.TrayData.hIcon);
     if (captureFailed)
         reportCaptureFailure();
 }
@@ -391,8 +405,8 @@ void Form1::chkDefault_UserChange(int index, int value)
 
 void Form1::RecalcMotion(std::int16_t index)
 {
-    const auto interval = ::RecalcMotion(index, m_controls.Text1, m_platform.decimalSeparator, m_state,
-                                         m_controls.Timer1.interval);
+    const auto interval = ComputeMotion(index, m_controls.Text1, m_platform.decimalSeparator, m_state,
+                                        m_controls.Timer1.interval);
     if (interval)
         setTimerInterval(*interval);
 }

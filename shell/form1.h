@@ -9,6 +9,7 @@
 #include "engine/hook_keys.h"
 #include "engine/pavro_state.h"
 #include "platform/app_version.h"
+#include "platform/form_event_sink.h"
 #include "platform/input_injector.h"
 #include "platform/instance_lock.h"
 #include "platform/key_event_source.h"
@@ -21,6 +22,11 @@
 
 inline constexpr std::string_view kAppName = "Pavro";
 inline constexpr std::string_view kSectionName = "Settings";
+
+/// The tray icon's callback codes that Form_MouseMove acts on: the mouse messages of a left
+/// double click and of the right button's release.
+inline constexpr std::int32_t kTrayLeftDoubleClick = 515;
+inline constexpr std::int32_t kTrayRightButtonUp = 517;
 
 /// What the program runs on. Every reference must outlive the Form1 that holds it.
 struct FormPlatform {
@@ -41,11 +47,14 @@ struct FormPlatform {
 
 /// The program's one window and everything that hangs off it: the settings controls, the
 /// timer, the tray icon and the popup menu, the start-up and the exit. It owns every
-/// control's state and mirrors each change to the view; the backends report the user's
-/// actions and the platform's events by calling the handlers below, all on the UI thread.
-class Form1 {
+/// control's state and mirrors each change to the view. It is the event sink of the view,
+/// the tray icon and the timer from its construction to its destruction: the backends
+/// report the user's actions and the platform's events through it, all on the UI thread.
+class Form1 final : public FormEventSink {
 public:
+    /// Builds the view's controls from form1Layout() and becomes the backends' event sink.
     explicit Form1(FormPlatform platform);
+    ~Form1() override;
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
@@ -57,10 +66,10 @@ public:
     /// and set Cancel to 1.
     void Form_Unload(std::int16_t& Cancel);
     /// The close box: runs Form_Unload, which hides the window and cancels.
-    void closeRequested();
+    void closeRequested() override;
     /// The system asks the program to end (session end, logout, shutdown, SIGTERM):
     /// the real exit, as "&Exit" does. Harmless after the program already ended.
-    void sessionEnding();
+    void sessionEnding() override;
     /// The display connection broke and the process is ending without its event loop: saves
     /// the settings and reports on the error stream, touching nothing that lived on the
     /// display. Harmless after the program already ended.
@@ -69,25 +78,28 @@ public:
     bool ended() const { return m_ended; }
 
     // --- The user's and the platform's events ---
-    void Form_Resize();
-    /// Tray callbacks arrive as a mouse-move whose X (in twips) carries the event code.
+    void Form_Resize() override;
+    /// The tray callback as the classic window receives it: a mouse-move whose X (in twips)
+    /// carries the mouse message on the icon; 515 and 517 become trayEvent, others nothing.
     void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);
-    /// A tray icon event with its code (515 double click, 517 right button up, ...).
-    void trayEvent(std::int32_t code);
+    /// A double click switches pointer control; the right button pops up the menu.
+    void trayEvent(TrayEvent event) override;
+    /// Runs the click handler of a button or popup item.
+    void controlClicked(ControlName control) override;
     void mnuOnOff_Click();
     void mnuSettings_Click();
     void mnuExit_Click();
     void cmdOnOff_Click();
     void cmdDefault_Click();
     /// The user moved slider |index| to |value| (arrow, track, keyboard, thumb released).
-    void HScroll1_UserChange(int index, int value);
+    void HScroll1_UserChange(int index, int value) override;
     /// The same, as a raw scroll action; the thumb position counts only for ThumbReleased.
-    void HScroll1_Scroll(int index, ScrollAction action, int thumbPosition = 0);
+    void HScroll1_Scroll(int index, ScrollAction action, int thumbPosition = 0) override;
     /// The user set check box |index| to |value| (0 or 1).
-    void chkDefault_UserChange(int index, int value);
-    void Timer1_Timer();
+    void chkDefault_UserChange(int index, int value) override;
+    void Timer1_Timer() override;
     /// After a resume or unlock: reinstalls a capture the system may have dropped, while on.
-    void renewKeyCapture();
+    void renewKeyCapture() override;
 
     // --- The controls, as the other parts read and write them ---
     /// Sets a field's text; a change runs Text1_Change at once.
@@ -109,6 +121,8 @@ public:
     /// Writes the seven keys; false at the first failing write or on a version overflow
     /// (the keys written before stay written).
     bool SaveSettings();
+    /// Recomputes the motion values from the fields (ComputeMotion) and applies a new tick
+    /// interval to the timer.
     void RecalcMotion(std::int16_t index);
 
     /// "version" as stored: major * 10000 + minor * 100 + revision in 16-bit arithmetic,

@@ -5,27 +5,17 @@
 
 namespace {
 
-struct FieldKey {
-    std::string_view key;
-    std::string_view fallback;
-};
-constexpr FieldKey kFieldKeys[4] = {
-    {"StdDist", "25"},
-    {"FastDist", "80"},
-    {"TimeFast", "250"},
-    {"Refresh", "25"},
-};
+constexpr std::string_view kFieldKeys[4] = {"StdDist", "FastDist", "TimeFast", "Refresh"};
 constexpr std::string_view kCheckKeys[2] = {"LoadStart", "ScanCode"};
-constexpr std::int16_t kDefaultSliders[4] = {25, 80, 250, 25};
 
 } // namespace
 
 void Form1::cmdDefault_Click()
 {
     for (int i = 0; i < 4; ++i)
-        setText1(i, kFieldKeys[i].fallback);
+        setText1(i, decimalText(kRowDefaults[i]));
     for (int i = 0; i < 4; ++i)
-        setHScroll1(i, kDefaultSliders[i]);
+        setHScroll1(i, kRowDefaults[i]);
     setChkDefault(0, 0);
 }
 
@@ -44,7 +34,7 @@ void Form1::LoadSettings()
     // control keeps what it had.
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
-        const std::string text = readSetting(kFieldKeys[i].key, kFieldKeys[i].fallback, ok);
+        const std::string text = readSetting(kFieldKeys[i], decimalText(kRowDefaults[i]), ok);
         if (ok)
             setText1(i, text);
     }
@@ -84,7 +74,7 @@ bool Form1::SaveSettings()
 {
     SettingsStore& store = m_platform.store;
     for (int i = 0; i < 4; ++i) {
-        if (store.save(kAppName, kSectionName, kFieldKeys[i].key, m_controls.Text1[i]) != StoreStatus::Ok)
+        if (store.save(kAppName, kSectionName, kFieldKeys[i], m_controls.Text1[i]) != StoreStatus::Ok)
             return false;
     }
     for (int i = 0; i < 2; ++i) {

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/form_event_sink.h"
+#include "platform/form_layout.h"
+
 /// A slider's range and steps, and its value (always within the range).
 struct SliderControl {
     std::int16_t minimum = 0;
@@ -13,30 +16,35 @@ struct SliderControl {
     std::int16_t value = 0;
 };
 
-/// The repeating timer of the window: the enabled flag and the interval in ms.
-struct TimerControl {
-    bool enabled = false;
-    std::int32_t interval = 25;
-};
-
-/// How the user moved a slider, for backends that report raw scroll actions.
-enum class ScrollAction { ArrowLeft, ArrowRight, PageLeft, PageRight, ToMinimum, ToMaximum, ThumbReleased };
-
 inline constexpr const char* kCaptionTurnOn = "&Turn On";
 inline constexpr const char* kCaptionTurnOff = "&Turn Off";
 
-/// The window's controls as created, before start-up touches them.
+/// The four rows' numbers (standard speed, fast speed, switch-to-fast delay, refresh): the
+/// fields' and sliders' initial values, what "&Default" restores and what a stored field
+/// that is missing reads as.
+inline constexpr std::array<std::int16_t, 4> kRowDefaults{25, 80, 250, 25};
+
+/// The repeating timer of the window: the enabled flag and the interval in ms, which starts
+/// at the refresh row's default.
+struct TimerControl {
+    bool enabled = false;
+    std::int32_t interval = kRowDefaults[3];
+};
+
+/// The settings window as created: its caption, client area and every control with its
+/// place, tab order, range, initial value and caption, then the popup menu. The one place
+/// these facts are written: the views build themselves from it, FormControls starts from it.
+const FormLayout& form1Layout();
+
+/// The window's controls as the logic holds them, as created from form1Layout().
 struct FormControls {
-    std::array<std::string, 4> Text1{"25", "80", "250", "25"};
-    std::array<SliderControl, 4> HScroll1{{
-        {0, 150, 5, 25, 25},
-        {0, 150, 5, 25, 80},
-        {0, 1500, 50, 250, 250},
-        {0, 150, 5, 25, 25},
-    }};
-    std::array<std::int16_t, 2> chkDefault{0, 0};
-    std::string cmdOnOffCaption = kCaptionTurnOn;
-    std::string mnuOnOffCaption = kCaptionTurnOn;
-    std::string caption = "Cursor";
+    FormControls();
+
+    std::array<std::string, 4> Text1;
+    std::array<SliderControl, 4> HScroll1;
+    std::array<std::int16_t, 2> chkDefault{};
+    std::string cmdOnOffCaption;
+    std::string mnuOnOffCaption;
+    std::string caption;
     TimerControl Timer1{};
 };

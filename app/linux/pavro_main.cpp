@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QLocale>
-#include <QSessionManager>
 
 #include <cstdlib>
 #include <iostream>
@@ -42,13 +41,9 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Pavro"));
     QApplication::setApplicationVersion(QStringLiteral(PAVRO_VERSION_TEXT));
 
-    Form1* running = nullptr;
     // Installed first, so a termination request during start-up waits for the loop and then
     // takes the ordinary exit.
-    QtExitSignals exitSignals([&running] {
-        if (running)
-            running->sessionEnding();
-    });
+    QtExitSignals exitSignals;
 
     X11KeySource keys;
     X11InputInjector injector;
@@ -62,15 +57,9 @@ int main(int argc, char* argv[])
     FormPlatform platform{keys, injector, pointer, store, window, tray, timer, instance,
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
                           QLocale::system().decimalPoint().toStdString(), &std::cerr};
+    // The window, tray icon and timer report to the form from its construction on.
     Form1 form(platform);
-    window.attach(form);
-    tray.attach(form);
-    timer.attach(form);
-    running = &form;
-
-    // The desktop session ending (logout, shutdown) takes the same exit as "&Exit".
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, [&form](QSessionManager&) { form.sessionEnding(); });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&form] { form.sessionEnding(); });
+    exitSignals.setEventSink(&form);
 
     form.Form_Load();
     if (form.ended())
@@ -81,6 +70,6 @@ int main(int argc, char* argv[])
     std::atexit(saveOnAbruptExit);
     const int result = QApplication::exec();
     g_runningForExit = nullptr;
-    running = nullptr;
+    exitSignals.setEventSink(nullptr);
     return result;
 }

@@ -24,7 +24,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     Win32InputInjector injector;
     Win32Pointer pointer;
     Win32RegistryStore store;
-    Win32TrayIcon tray(instance);
     Win32RepeatingTimer timer;
     Win32SettingsWindow window(instance);
     if (!window.create()) {
@@ -32,6 +31,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         MessageBoxA(nullptr, text.c_str(), "Pavro", MB_OK | MB_ICONERROR);
         return 1;
     }
+    Win32TrayIcon tray(instance, window.handle());
     window.addMessageHandler(tray);
 
     FormPlatform platform{keys,
@@ -45,9 +45,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
                           win32DecimalSeparator(),
                           &std::cerr};
+    // The window, tray icon and timer report to the form from its construction on.
     Form1 form(platform);
-    window.attach(form);
-    timer.setTickHandler([&form] { form.Timer1_Timer(); });
 
     form.Form_Load();
     if (form.ended())

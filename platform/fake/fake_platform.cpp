@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "shell/form1.h"
-
 namespace {
 
 const char* imageName(TrayImage image)
@@ -132,11 +130,21 @@ void FakeSettingsView::setFieldText(int index, std::string_view text)
     m_log.add("Text1(" + std::to_string(index) + ")=" + texts[index]);
 }
 
-void FakeSettingsView::setSliderRange(int index, std::int16_t minimum, std::int16_t maximum,
-                                      std::int16_t arrowStep, std::int16_t pageStep)
+void FakeSettingsView::createControls(const FormLayout& layout)
 {
-    m_log.add("HScroll1(" + std::to_string(index) + ") range " + std::to_string(minimum) + ".."
-              + std::to_string(maximum) + " step " + std::to_string(arrowStep) + "/" + std::to_string(pageStep));
+    m_log.add("CreateControls");
+    caption = std::string(layout.caption);
+    for (const ControlSpec& control : layout.controls) {
+        const auto i = static_cast<std::size_t>(control.index);
+        switch (control.name) {
+        case ControlName::Text1: texts[i] = std::to_string(control.value); break;
+        case ControlName::HScroll1: sliders[i] = control.value; break;
+        case ControlName::chkDefault: checks[i] = control.value; break;
+        case ControlName::cmdOnOff: buttonCaption = std::string(control.caption); break;
+        case ControlName::mnuOnOff: menuCaption = std::string(control.caption); break;
+        default: break;
+        }
+    }
 }
 
 void FakeSettingsView::setSliderValue(int index, std::int16_t value)
@@ -193,25 +201,25 @@ void FakeSettingsView::unload()
     m_log.add("Unload");
 }
 
-bool FakeTrayIcon::add(const TrayIconData& data)
+bool FakeTrayIcon::add(TrayImage newImage, std::string_view newTip)
 {
-    m_log.add(std::string("NIM_ADD ") + imageName(data.hIcon) + " " + data.tipText());
+    m_log.add(std::string("NIM_ADD ") + imageName(newImage) + " " + std::string(newTip));
     if (refuseAdd)
         return false;
     shown = true;
-    image = data.hIcon;
-    tip = data.tipText();
+    image = newImage;
+    tip = std::string(newTip);
     return true;
 }
 
-bool FakeTrayIcon::modify(const TrayIconData& data)
+bool FakeTrayIcon::modify(TrayImage newImage)
 {
-    m_log.add(std::string("NIM_MODIFY ") + imageName(data.hIcon));
-    image = data.hIcon;
+    m_log.add(std::string("NIM_MODIFY ") + imageName(newImage));
+    image = newImage;
     return shown;
 }
 
-bool FakeTrayIcon::remove(const TrayIconData&)
+bool FakeTrayIcon::remove()
 {
     m_log.add("NIM_DELETE");
     const bool was = shown;
@@ -247,10 +255,4 @@ bool FakeInstanceLock::tryAcquire()
 FakePlatform::FakePlatform(FakeStoreData& sharedStore, FakeLockTable& sharedLocks, AppVersion appVersion)
     : store(sharedStore, log), instance(log, sharedLocks), version(appVersion)
 {
-}
-
-FormPlatform FakePlatform::formPlatform(std::string decimalSeparator)
-{
-    return FormPlatform{keys, injector, pointer, store, view, tray, timer, instance, version,
-                        std::move(decimalSeparator), &errors};
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/app_version.h"
+#include "platform/form_event_sink.h"
 #include "platform/input_injector.h"
 #include "platform/instance_lock.h"
 #include "platform/key_event_source.h"
@@ -17,8 +18,6 @@
 #include "platform/settings_store.h"
 #include "platform/settings_view.h"
 #include "platform/tray_icon.h"
-
-struct FormPlatform;
 
 /// Every call the fakes see, in order, as text ("SetCursorPos 106,100", "mouse_event 2",
 /// "NIM_MODIFY active", "SaveSetting OnOff=1"), so tests assert whole sequences.
@@ -110,12 +109,13 @@ private:
     CallLog& m_log;
 };
 
+/// A view that shows what it was told in its public fields, starting from the layout.
 class FakeSettingsView final : public SettingsView {
 public:
     explicit FakeSettingsView(CallLog& log) : m_log(log) {}
+    void createControls(const FormLayout& layout) override;
+    void setEventSink(FormEventSink* newSink) override { sink = newSink; }
     void setFieldText(int index, std::string_view text) override;
-    void setSliderRange(int index, std::int16_t minimum, std::int16_t maximum, std::int16_t arrowStep,
-                        std::int16_t pageStep) override;
     void setSliderValue(int index, std::int16_t value) override;
     void setCheckValue(int index, std::int16_t value) override;
     void setButtonOnOffCaption(std::string_view caption) override;
@@ -138,6 +138,7 @@ public:
     std::int16_t checks[2] = {};
     std::string buttonCaption, menuCaption, caption;
     bool unloaded = false;
+    FormEventSink* sink = nullptr;
 
 private:
     CallLog& m_log;
@@ -146,15 +147,17 @@ private:
 class FakeTrayIcon final : public TrayIcon {
 public:
     explicit FakeTrayIcon(CallLog& log) : m_log(log) {}
-    bool add(const TrayIconData& data) override;
-    bool modify(const TrayIconData& data) override;
-    bool remove(const TrayIconData& data) override;
+    void setEventSink(FormEventSink* newSink) override { sink = newSink; }
+    bool add(TrayImage newImage, std::string_view newTip) override;
+    bool modify(TrayImage newImage) override;
+    bool remove() override;
     void showMessage(std::string_view title, std::string_view text) override;
 
     bool shown = false;
     TrayImage image = TrayImage::None;
     std::string tip;
     bool refuseAdd = false;
+    FormEventSink* sink = nullptr;
 
 private:
     CallLog& m_log;
@@ -163,11 +166,13 @@ private:
 class FakeRepeatingTimer final : public RepeatingTimer {
 public:
     explicit FakeRepeatingTimer(CallLog& log) : m_log(log) {}
+    void setEventSink(FormEventSink* newSink) override { sink = newSink; }
     void setEnabled(bool enabled) override;
     void setPeriod(std::int32_t milliseconds) override;
 
     bool enabled = false;
     std::int32_t period = 0;
+    FormEventSink* sink = nullptr;
 
 private:
     CallLog& m_log;
@@ -192,8 +197,6 @@ private:
 /// other "processes" of the same test.
 struct FakePlatform {
     FakePlatform(FakeStoreData& sharedStore, FakeLockTable& sharedLocks, AppVersion version = {1, 0, 16});
-
-    FormPlatform formPlatform(std::string decimalSeparator = ".");
 
     CallLog log;
     FakeKeyEventSource keys{log};

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <csignal>
 
+#include "platform/form_event_sink.h"
+
 namespace {
 
 // The write end is used from the signal handler, where only async-signal-safe calls may run.
@@ -22,8 +24,7 @@ extern "C" void forwardExitSignal(int signalNumber)
 
 }  // namespace
 
-QtExitSignals::QtExitSignals(std::function<void()> onSignal)
-    : m_onSignal(std::move(onSignal))
+QtExitSignals::QtExitSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalSockets) != 0)
         return;
@@ -32,8 +33,8 @@ QtExitSignals::QtExitSignals(std::function<void()> onSignal)
         char bytes[16];
         while (::read(g_signalSockets[1], bytes, sizeof bytes) > 0) {
         }
-        if (m_onSignal)
-            m_onSignal();
+        if (m_sink)
+            m_sink->sessionEnding();
     });
 
     struct sigaction action {};

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "shell/form1.h"
+#include "platform/form_event_sink.h"
 
 QtRepeatingTimer::QtRepeatingTimer()
 {
@@ -11,14 +11,9 @@ QtRepeatingTimer::QtRepeatingTimer()
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(25);
     QObject::connect(&m_timer, &QTimer::timeout, [this] {
-        if (m_form)
-            m_form->Timer1_Timer();
+        if (m_sink)
+            m_sink->Timer1_Timer();
     });
-}
-
-void QtRepeatingTimer::attach(Form1& form)
-{
-    m_form = &form;
 }
 
 void QtRepeatingTimer::setEnabled(bool enabled)

@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "shell/form1.h"
+#include "platform/form_event_sink.h"
 
 namespace {
 
@@ -27,21 +27,16 @@ QtTrayIcon::QtTrayIcon(std::ostream* errors) : m_errors(errors)
             reportMissingTray();
     });
     QObject::connect(&m_icon, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (!m_form)
+        if (!m_sink)
             return;
         // A double click arrives as Trigger followed by DoubleClick: only the second counts,
         // so a single click stays without effect. On X11, Context comes with the right button
         // press; Qt reports no release for the icon, so the press stands for it.
         if (reason == QSystemTrayIcon::DoubleClick)
-            m_form->trayEvent(kTrayLeftDoubleClick);
+            m_sink->trayEvent(TrayEvent::LeftDoubleClick);
         else if (reason == QSystemTrayIcon::Context)
-            m_form->trayEvent(kTrayRightButtonUp);
+            m_sink->trayEvent(TrayEvent::RightButtonUp);
     });
-}
-
-void QtTrayIcon::attach(Form1& form)
-{
-    m_form = &form;
 }
 
 // The icons are compiled into this static library; nothing else refers to that object, so the
@@ -70,17 +65,10 @@ QIcon QtTrayIcon::icon(TrayImage image)
     return {};
 }
 
-void QtTrayIcon::apply(const TrayIconData& data)
+bool QtTrayIcon::add(TrayImage image, std::string_view tip)
 {
-    if (data.uFlags & 2u)
-        m_icon.setIcon(icon(data.hIcon));
-    if (data.uFlags & 4u)
-        m_icon.setToolTip(QString::fromStdString(data.tipText()));
-}
-
-bool QtTrayIcon::add(const TrayIconData& data)
-{
-    apply(data);
+    m_icon.setIcon(icon(image));
+    m_icon.setToolTip(QString::fromUtf8(tip.data(), static_cast<qsizetype>(tip.size())));
     // With no notification area yet, show() only records the wish: Qt docks the icon as soon
     // as a tray host takes the selection.
     m_icon.show();
@@ -96,13 +84,13 @@ void QtTrayIcon::reportMissingTray()
     showMessage("Pavro", kNoTrayText);
 }
 
-bool QtTrayIcon::modify(const TrayIconData& data)
+bool QtTrayIcon::modify(TrayImage image)
 {
-    apply(data);
+    m_icon.setIcon(icon(image));
     return true;
 }
 
-bool QtTrayIcon::remove(const TrayIconData&)
+bool QtTrayIcon::remove()
 {
     m_trayCheck.stop();
     m_icon.hide();

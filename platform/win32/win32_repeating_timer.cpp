@@ -2,6 +2,8 @@
 
 #include <mmsystem.h>
 
+#include "platform/form_event_sink.h"
+
 namespace {
 
 constexpr UINT_PTR kTimerId = 1;
@@ -112,8 +114,8 @@ void Win32RepeatingTimer::tick()
     }
     m_deadline = nextDeadline(m_deadline, current, periodCounts());
     m_inTick = true;
-    if (m_onTick)
-        m_onTick();
+    if (m_sink != nullptr)
+        m_sink->Timer1_Timer();
     m_inTick = false;
     if (m_enabled)
         arm();

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <functional>
 
 #include "platform/repeating_timer.h"
 
@@ -25,13 +24,13 @@
 /// shorter periods tick every 10 ms.
 class Win32RepeatingTimer final : public RepeatingTimer {
 public:
-    /// |onTick| runs on the UI thread for every tick (Form1::Timer1_Timer).
+    /// A stopped timer of 25 ms, ticking on the thread that creates it.
     Win32RepeatingTimer();
     Win32RepeatingTimer(const Win32RepeatingTimer&) = delete;
     Win32RepeatingTimer& operator=(const Win32RepeatingTimer&) = delete;
     ~Win32RepeatingTimer() override;
 
-    void setTickHandler(std::function<void()> onTick) { m_onTick = std::move(onTick); }
+    void setEventSink(FormEventSink* sink) override { m_sink = sink; }
     void setEnabled(bool enabled) override;
     void setPeriod(std::int32_t milliseconds) override;
 
@@ -52,7 +51,7 @@ private:
     std::int64_t periodCounts() const;
 
     HWND m_window = nullptr;
-    std::function<void()> m_onTick;
+    FormEventSink* m_sink = nullptr;
     bool m_enabled = false;
     std::int32_t m_period = 25;
     std::int64_t m_frequency = 1;

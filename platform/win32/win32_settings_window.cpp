@@ -4,52 +4,41 @@
 
 #include "platform/win32/win32_error.h"
 #include "platform/win32/win32_resources.h"
+#include "platform/form_event_sink.h"
 #include "platform/win32/win32_screen_dpi.h"
-#include "shell/form1.h"
 
 namespace {
 
 constexpr const wchar_t* kWindowClass = L"PavroForm1";
 constexpr UINT kUnloadMessage = WM_APP + 1;
-// The tray callback message of the icon record: the classic choice of WM_MOUSEMOVE.
-constexpr UINT kTrayCallbackMessage = WM_MOUSEMOVE;
-
-// Control identifiers start above IDOK / IDCANCEL, which the dialog manager sends for
-// Enter and Escape.
-enum ControlId : int {
-    kIdText = 100,       // 100..103
-    kIdLabel = 110,      // 110..113
-    kIdSlider = 120,     // 120..123
-    kIdCheck = 130,      // 130..131
-    kIdCmdOnOff = 140,
-    kIdCmdDefault = 141,
-    kIdMenuOnOff = 150,
-    kIdMenuSettings = 151,
-    kIdMenuExit = 152,
-};
-
-// Twip geometry of the window: Left, Top, Width, Height from the client area's corner.
-struct TwipRect {
-    int left, top, width, height;
-};
-constexpr int kClientWidthTwips = 5595;
-constexpr int kClientHeightTwips = 1860;
-constexpr std::array<TwipRect, 4> kLabelRects{{{120, 120, 975, 255}, {120, 480, 975, 255},
-                                               {120, 840, 1695, 255}, {120, 1200, 1455, 255}}};
-constexpr std::array<TwipRect, 4> kSliderRects{{{1920, 125, 2055, 255}, {1920, 485, 2055, 255},
-                                                {1920, 844, 2055, 255}, {1920, 1204, 2055, 255}}};
-constexpr std::array<TwipRect, 4> kTextRects{{{4080, 120, 495, 285}, {4080, 480, 495, 285},
-                                              {4080, 840, 495, 285}, {4080, 1200, 495, 285}}};
-constexpr std::array<const wchar_t*, 4> kLabelTexts{L"Std Speed:", L"Fast Speed:", L"Switch to Fast in (ms):",
-                                                    L"Refresh Rate (ms):"};
-constexpr std::array<const wchar_t*, 4> kInitialTexts{L"25", L"80", L"250", L"25"};
-constexpr TwipRect kCmdDefaultRect{4680, 120, 855, 375};
-constexpr TwipRect kCmdOnOffRect{4680, 600, 855, 1200};
-constexpr std::array<TwipRect, 2> kCheckRects{{{120, 1560, 3855, 255}, {3600, 1800, 1935, 255}}};
-constexpr std::array<const wchar_t*, 2> kCheckTexts{L"Set cursor as default mode", L"Use Q1 Hardware Scancode"};
+// A control's identifier is this plus its position in the layout; it starts above IDOK and
+// IDCANCEL, which the dialog manager sends for Enter and Escape.
+constexpr int kFirstControlId = 100;
 
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
+
+// The window class and styles of each kind of control.
+struct ControlClass {
+    const wchar_t* name;
+    DWORD style;
+    DWORD exStyle;
+};
+
+ControlClass controlClass(ControlKind kind)
+{
+    switch (kind) {
+    case ControlKind::TextBox: return {L"EDIT", ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+    case ControlKind::Label: return {L"STATIC", SS_LEFT, 0};
+    case ControlKind::Button: return {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0};
+    // Three-state boxes that the program ticks itself: a click goes only between 0 and 1,
+    // the greyed state comes only from a stored value.
+    case ControlKind::CheckBox: return {L"BUTTON", BS_3STATE | WS_TABSTOP, 0};
+    case ControlKind::Slider: return {L"SCROLLBAR", SBS_HORZ | WS_TABSTOP, 0};
+    case ControlKind::MenuItem: break;
+    }
+    return {nullptr, 0, 0};
+}
 
 std::wstring wide(std::string_view text)
 {
@@ -107,10 +96,8 @@ bool Win32SettingsWindow::create()
         return false;
     }
 
-    RECT frame{0, 0, pixelsFromTwips(kClientWidthTwips, m_dpi), pixelsFromTwips(kClientHeightTwips, m_dpi)};
-    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
-    m_window = CreateWindowExW(kWindowExStyle, kWindowClass, L"Cursor", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                               frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, m_instance, this);
+    m_window = CreateWindowExW(kWindowExStyle, kWindowClass, L"", kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, m_instance, this);
     if (m_window == nullptr) {
         m_lastError = win32ErrorText(GetLastError());
         return false;
@@ -118,68 +105,79 @@ bool Win32SettingsWindow::create()
     // Without a font every control would use the bold system font, in which the labels wrap
     // and the buttons clip.
     m_font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-
-    // Creation order is the tab order: the text boxes (disabled, never focused), "&Turn On",
-    // the labels, the two check boxes, "&Default", the sliders.
-    for (int i = 0; i < 4; ++i) {
-        const TwipRect& r = kTextRects[static_cast<std::size_t>(i)];
-        m_text[static_cast<std::size_t>(i)] =
-            createControl(L"EDIT", kInitialTexts[static_cast<std::size_t>(i)],
-                          ES_LEFT | ES_AUTOHSCROLL | WS_DISABLED, WS_EX_CLIENTEDGE, kIdText + i, r.left, r.top,
-                          r.width, r.height);
-    }
-    m_cmdOnOff = createControl(L"BUTTON", L"&Turn On", BS_PUSHBUTTON | WS_TABSTOP, 0, kIdCmdOnOff, kCmdOnOffRect.left,
-                               kCmdOnOffRect.top, kCmdOnOffRect.width, kCmdOnOffRect.height);
-    for (int i = 0; i < 4; ++i) {
-        const TwipRect& r = kLabelRects[static_cast<std::size_t>(i)];
-        m_label[static_cast<std::size_t>(i)] = createControl(L"STATIC", kLabelTexts[static_cast<std::size_t>(i)],
-                                                             SS_LEFT, 0, kIdLabel + i, r.left, r.top, r.width, r.height);
-    }
-    for (int i = 0; i < 2; ++i) {
-        const TwipRect& r = kCheckRects[static_cast<std::size_t>(i)];
-        // Three-state boxes that the program ticks itself: a click goes only between 0 and 1,
-        // the greyed state comes only from a stored value.
-        m_check[static_cast<std::size_t>(i)] =
-            createControl(L"BUTTON", kCheckTexts[static_cast<std::size_t>(i)], BS_3STATE | WS_TABSTOP, 0,
-                          kIdCheck + i, r.left, r.top, r.width, r.height);
-    }
-    ShowWindow(m_check[1], SW_HIDE);
-    m_cmdDefault = createControl(L"BUTTON", L"&Default", BS_PUSHBUTTON | WS_TABSTOP, 0, kIdCmdDefault,
-                                 kCmdDefaultRect.left, kCmdDefaultRect.top, kCmdDefaultRect.width,
-                                 kCmdDefaultRect.height);
-    const std::array<int, 4> initialValues{25, 80, 250, 25};
-    const std::array<int, 4> maxima{150, 150, 1500, 150};
-    for (int i = 0; i < 4; ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        const TwipRect& r = kSliderRects[index];
-        m_slider[index] = createControl(L"SCROLLBAR", L"", SBS_HORZ | WS_TABSTOP, 0, kIdSlider + i, r.left, r.top,
-                                        r.width, r.height);
-        SCROLLINFO info{};
-        info.cbSize = sizeof info;
-        info.fMask = SIF_RANGE | SIF_POS | SIF_PAGE;
-        info.nMin = 0;
-        info.nMax = maxima[index];
-        info.nPage = 0;
-        info.nPos = initialValues[index];
-        SetScrollInfo(m_slider[index], SB_CTL, &info, FALSE);
-        m_sliderValue[index] = initialValues[index];
-    }
-
     if (WTSRegisterSessionNotification(m_window, NOTIFY_FOR_THIS_SESSION))
         m_sessionNotifications = true;
     return true;
 }
 
-HWND Win32SettingsWindow::createControl(const wchar_t* windowClass, const wchar_t* text, DWORD style, DWORD exStyle,
-                                        int id, int left, int top, int width, int height)
+void Win32SettingsWindow::createControls(const FormLayout& layout)
 {
-    HWND control = CreateWindowExW(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style,
-                                   pixelsFromTwips(left, m_dpi), pixelsFromTwips(top, m_dpi),
-                                   pixelsFromTwips(width, m_dpi), pixelsFromTwips(height, m_dpi), m_window,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), m_instance, nullptr);
-    if (control != nullptr)
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
-    return control;
+    m_layout = &layout;
+    SetWindowTextW(m_window, wide(layout.caption).c_str());
+    RECT frame{0, 0, pixelsFromTwips(layout.clientWidth, m_dpi), pixelsFromTwips(layout.clientHeight, m_dpi)};
+    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
+    SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Creation order is the tab order.
+    m_controls.resize(layout.controls.size());
+    for (std::size_t i = 0; i < layout.controls.size(); ++i) {
+        const ControlSpec& control = layout.controls[i];
+        Control& made = m_controls[i];
+        made.value = control.value;
+        if (control.kind == ControlKind::MenuItem)
+            made.caption = wide(control.caption);
+        else
+            made.handle = createControl(control, kFirstControlId + static_cast<int>(i));
+    }
+}
+
+HWND Win32SettingsWindow::createControl(const ControlSpec& control, int id)
+{
+    const ControlClass kind = controlClass(control.kind);
+    if (kind.name == nullptr)
+        return nullptr;
+    const std::wstring text =
+        control.kind == ControlKind::TextBox ? std::to_wstring(control.value) : wide(control.caption);
+    DWORD style = kind.style;
+    if (!control.enabled)
+        style |= WS_DISABLED;
+    if (control.visible)
+        style |= WS_VISIBLE;
+    const TwipRect& r = control.rect;
+    HWND handle = CreateWindowExW(kind.exStyle, kind.name, text.c_str(), WS_CHILD | style,
+                                  pixelsFromTwips(r.left, m_dpi), pixelsFromTwips(r.top, m_dpi),
+                                  pixelsFromTwips(r.width, m_dpi), pixelsFromTwips(r.height, m_dpi), m_window,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), m_instance, nullptr);
+    if (handle == nullptr)
+        return nullptr;
+    SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    if (control.kind == ControlKind::Slider) {
+        // The steps are the logic's: it turns each scroll action into a value. The page size
+        // stays 0, so the thumb can reach the maximum.
+        SCROLLINFO info{};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_RANGE | SIF_POS | SIF_PAGE;
+        info.nMin = control.range.minimum;
+        info.nMax = control.range.maximum;
+        info.nPos = control.value;
+        SetScrollInfo(handle, SB_CTL, &info, FALSE);
+    }
+    // The first control in tab order that can take the focus has it when the window first shows.
+    if (m_firstFocus == nullptr && (style & WS_TABSTOP) && control.enabled && control.visible)
+        m_firstFocus = handle;
+    return handle;
+}
+
+int Win32SettingsWindow::find(ControlName name, int index) const
+{
+    if (m_layout == nullptr)
+        return -1;
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        const ControlSpec& control = m_layout->controls[i];
+        if (control.name == name && control.index == index)
+            return static_cast<int>(i);
+    }
+    return -1;
 }
 
 bool Win32SettingsWindow::preTranslateMessage(MSG& message)
@@ -191,54 +189,45 @@ bool Win32SettingsWindow::preTranslateMessage(MSG& message)
 
 // The setters below change what the controls show without any notification that this
 // window handles (SetWindowText on an edit sends EN_CHANGE, which is ignored; SetScrollPos
-// and BM_SETCHECK send nothing), so nothing Form1 sets comes back to it as a user action.
+// and BM_SETCHECK send nothing), so nothing the logic sets comes back to it as a user action.
 
 void Win32SettingsWindow::setFieldText(int index, std::string_view text)
 {
-    if (index < 0 || index > 3)
-        return;
-    SetWindowTextW(m_text[static_cast<std::size_t>(index)], wide(text).c_str());
-}
-
-void Win32SettingsWindow::setSliderRange(int index, std::int16_t minimum, std::int16_t maximum, std::int16_t,
-                                         std::int16_t)
-{
-    if (index < 0 || index > 3)
-        return;
-    // The steps are Form1's: it turns each scroll action into a value. The page size stays 0,
-    // so the thumb can reach the maximum.
-    SCROLLINFO info{};
-    info.cbSize = sizeof info;
-    info.fMask = SIF_RANGE;
-    info.nMin = minimum;
-    info.nMax = maximum;
-    SetScrollInfo(m_slider[static_cast<std::size_t>(index)], SB_CTL, &info, TRUE);
+    const int at = find(ControlName::Text1, index);
+    if (at >= 0)
+        SetWindowTextW(m_controls[static_cast<std::size_t>(at)].handle, wide(text).c_str());
 }
 
 void Win32SettingsWindow::setSliderValue(int index, std::int16_t value)
 {
-    if (index < 0 || index > 3)
+    const int at = find(ControlName::HScroll1, index);
+    if (at < 0)
         return;
-    m_sliderValue[static_cast<std::size_t>(index)] = value;
-    SetScrollPos(m_slider[static_cast<std::size_t>(index)], SB_CTL, value, TRUE);
+    Control& slider = m_controls[static_cast<std::size_t>(at)];
+    slider.value = value;
+    SetScrollPos(slider.handle, SB_CTL, value, TRUE);
 }
 
 void Win32SettingsWindow::setCheckValue(int index, std::int16_t value)
 {
-    if (index < 0 || index > 1)
-        return;
     // 0, 1 and 2 are BST_UNCHECKED, BST_CHECKED and BST_INDETERMINATE.
-    SendMessageW(m_check[static_cast<std::size_t>(index)], BM_SETCHECK, static_cast<WPARAM>(value), 0);
+    const int at = find(ControlName::chkDefault, index);
+    if (at >= 0)
+        SendMessageW(m_controls[static_cast<std::size_t>(at)].handle, BM_SETCHECK, static_cast<WPARAM>(value), 0);
 }
 
 void Win32SettingsWindow::setButtonOnOffCaption(std::string_view caption)
 {
-    SetWindowTextW(m_cmdOnOff, wide(caption).c_str());
+    const int at = find(ControlName::cmdOnOff);
+    if (at >= 0)
+        SetWindowTextW(m_controls[static_cast<std::size_t>(at)].handle, wide(caption).c_str());
 }
 
 void Win32SettingsWindow::setMenuOnOffCaption(std::string_view caption)
 {
-    m_menuOnOffCaption = wide(caption);
+    const int at = find(ControlName::mnuOnOff);
+    if (at >= 0)
+        m_controls[static_cast<std::size_t>(at)].caption = wide(caption);
 }
 
 void Win32SettingsWindow::setCaption(std::string_view caption)
@@ -280,14 +269,14 @@ void Win32SettingsWindow::setForeground()
 void Win32SettingsWindow::popupMenu()
 {
     // A second right click while the menu is open arrives inside its loop; one menu at a time.
-    if (m_inPopup || m_window == nullptr)
+    if (m_inPopup || m_window == nullptr || m_layout == nullptr)
         return;
     HMENU menu = CreatePopupMenu();
     if (menu == nullptr)
         return;
-    AppendMenuW(menu, MF_STRING, kIdMenuOnOff, m_menuOnOffCaption.c_str());
-    AppendMenuW(menu, MF_STRING, kIdMenuSettings, L"Settings");
-    AppendMenuW(menu, MF_STRING, kIdMenuExit, L"&Exit");
+    for (std::size_t i = 0; i < m_controls.size(); ++i)
+        if (m_layout->controls[i].kind == ControlKind::MenuItem)
+            AppendMenuW(menu, MF_STRING, kFirstControlId + i, m_controls[i].caption.c_str());
     POINT at{};
     GetCursorPos(&at);
     const UINT alignment = GetSystemMetrics(SM_MENUDROPALIGNMENT) != 0 ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
@@ -299,21 +288,10 @@ void Win32SettingsWindow::popupMenu()
     // reopens on the next click unless a message reaches the window after it closes.
     PostMessageW(m_window, WM_NULL, 0, 0);
     DestroyMenu(menu);
-    if (m_form == nullptr)
-        return;
-    switch (chosen) {
-    case kIdMenuOnOff:
-        m_form->mnuOnOff_Click();
-        break;
-    case kIdMenuSettings:
-        m_form->mnuSettings_Click();
-        break;
-    case kIdMenuExit:
-        m_form->mnuExit_Click();
-        break;
-    default:
-        break;
-    }
+    // 0 when the menu was dismissed.
+    const auto item = static_cast<std::size_t>(chosen - kFirstControlId);
+    if (m_sink != nullptr && chosen >= kFirstControlId && item < m_controls.size())
+        m_sink->controlClicked(m_layout->controls[item].name);
 }
 
 void Win32SettingsWindow::unload()
@@ -328,37 +306,16 @@ void Win32SettingsWindow::unload()
 
 void Win32SettingsWindow::renewKeyCapture()
 {
-    if (m_form != nullptr)
-        m_form->renewKeyCapture();
-}
-
-bool Win32SettingsWindow::isTrayCallback(WPARAM wParam, LPARAM lParam) const
-{
-    // WORKAROUND: the icon's callback message is WM_MOUSEMOVE, so a real pointer move over the
-    // client area arrives as the same message. The icon's callbacks carry the icon id in
-    // wParam and a mouse message code in lParam (high word 0); a real move at the client
-    // point (code, 0), which a window wider than 513 pixels (high dpi) has, is told apart by
-    // the pointer really being there, over this window.
-    if (lParam < WM_MOUSEFIRST || lParam > WM_MOUSELAST || m_form == nullptr)
-        return false;
-    if (wParam != m_form->state().TrayData.uID)
-        return false;
-    if (!IsWindowVisible(m_window))
-        return true;
-    POINT pointer{};
-    if (!GetCursorPos(&pointer) || WindowFromPoint(pointer) != m_window)
-        return true;
-    ScreenToClient(m_window, &pointer);
-    return !(pointer.x == static_cast<LONG>(lParam) && pointer.y == 0);
+    if (m_sink != nullptr)
+        m_sink->renewKeyCapture();
 }
 
 void Win32SettingsWindow::onScroll(HWND bar, int code, int position)
 {
-    int index = -1;
-    for (int i = 0; i < 4; ++i)
-        if (m_slider[static_cast<std::size_t>(i)] == bar)
-            index = i;
-    if (index < 0 || m_form == nullptr)
+    std::size_t at = 0;
+    while (at < m_controls.size() && m_controls[at].handle != bar)
+        ++at;
+    if (at == m_controls.size() || m_layout->controls[at].kind != ControlKind::Slider || m_sink == nullptr)
         return;
     ScrollAction action{};
     switch (code) {
@@ -387,26 +344,26 @@ void Win32SettingsWindow::onScroll(HWND bar, int code, int position)
         // SB_THUMBTRACK (the thumb is being dragged) and SB_ENDSCROLL change nothing.
         return;
     }
-    m_form->HScroll1_Scroll(index, action, position);
-    // The control moves its thumb while dragged; put it back where Form1 holds the value
+    m_sink->HScroll1_Scroll(m_layout->controls[at].index, action, position);
+    // The control moves its thumb while dragged; put it back where the logic holds the value
     // (unchanged when the action changed nothing, e.g. a click at the maximum).
-    SetScrollPos(bar, SB_CTL, m_sliderValue[static_cast<std::size_t>(index)], TRUE);
+    SetScrollPos(bar, SB_CTL, m_controls[at].value, TRUE);
 }
 
 void Win32SettingsWindow::onCommand(int id, int notification)
 {
-    if (m_form == nullptr || notification != BN_CLICKED)
+    const auto at = static_cast<std::size_t>(id - kFirstControlId);
+    if (m_sink == nullptr || notification != BN_CLICKED || id < kFirstControlId || at >= m_controls.size())
         return;
-    if (id == kIdCmdOnOff) {
-        m_form->cmdOnOff_Click();
-    } else if (id == kIdCmdDefault) {
-        m_form->cmdDefault_Click();
-    } else if (id == kIdCheck || id == kIdCheck + 1) {
-        const auto index = static_cast<std::size_t>(id - kIdCheck);
-        const LRESULT current = SendMessageW(m_check[index], BM_GETCHECK, 0, 0);
+    const ControlSpec& control = m_layout->controls[at];
+    if (control.kind == ControlKind::Button) {
+        m_sink->controlClicked(control.name);
+    } else if (control.kind == ControlKind::CheckBox) {
+        HWND check = m_controls[at].handle;
+        const LRESULT current = SendMessageW(check, BM_GETCHECK, 0, 0);
         const int value = current == BST_CHECKED ? 0 : 1;
-        SendMessageW(m_check[index], BM_SETCHECK, static_cast<WPARAM>(value), 0);
-        m_form->chkDefault_UserChange(static_cast<int>(index), value);
+        SendMessageW(check, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+        m_sink->chkDefault_UserChange(control.index, value);
     }
 }
 
@@ -432,12 +389,6 @@ LRESULT Win32SettingsWindow::handleMessage(UINT message, WPARAM wParam, LPARAM l
             return result;
     }
     switch (message) {
-    case kTrayCallbackMessage:
-        if (isTrayCallback(wParam, lParam)) {
-            m_form->trayEvent(static_cast<std::int32_t>(lParam));
-            return 0;
-        }
-        break;
     case WM_HSCROLL:
         onScroll(reinterpret_cast<HWND>(lParam), LOWORD(wParam), static_cast<short>(HIWORD(wParam)));
         return 0;
@@ -445,14 +396,14 @@ LRESULT Win32SettingsWindow::handleMessage(UINT message, WPARAM wParam, LPARAM l
         onCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
     case WM_CLOSE:
-        if (m_form != nullptr)
-            m_form->closeRequested();
+        if (m_sink != nullptr)
+            m_sink->closeRequested();
         else
             ShowWindow(m_window, SW_HIDE);
         return 0;
     case WM_SIZE:
-        if (m_form != nullptr)
-            m_form->Form_Resize();
+        if (m_sink != nullptr)
+            m_sink->Form_Resize();
         return 0;
     case WM_ACTIVATE:
         // Dialog behaviour: the focus comes back to the control that had it, and the first
@@ -462,7 +413,7 @@ LRESULT Win32SettingsWindow::handleMessage(UINT message, WPARAM wParam, LPARAM l
             if (focus != nullptr && IsChild(m_window, focus))
                 m_lastFocus = focus;
         } else if (HIWORD(wParam) == 0) {
-            SetFocus(m_lastFocus != nullptr ? m_lastFocus : m_cmdOnOff);
+            SetFocus(m_lastFocus != nullptr ? m_lastFocus : m_firstFocus);
         }
         return 0;
     case WM_QUERYENDSESSION:
@@ -471,8 +422,8 @@ LRESULT Win32SettingsWindow::handleMessage(UINT message, WPARAM wParam, LPARAM l
     case WM_ENDSESSION:
         // The process is killed soon after this returns: the real exit (settings saved, icon
         // and hook removed) runs now, synchronously.
-        if (wParam != FALSE && m_form != nullptr)
-            m_form->sessionEnding();
+        if (wParam != FALSE && m_sink != nullptr)
+            m_sink->sessionEnding();
         return 0;
     case WM_POWERBROADCAST:
         // The system may have dropped the low-level hook across a suspend.

@@ -3,10 +3,14 @@
 #include <cstring>
 #include <string>
 
+#include "platform/form_event_sink.h"
 #include "platform/win32/win32_error.h"
 #include "platform/win32/win32_resources.h"
 
 namespace {
+
+constexpr UINT kIconId = 1;
+constexpr UINT kCallbackMessage = WM_MOUSEMOVE;
 
 HICON loadIcon(HINSTANCE instance, int id)
 {
@@ -41,8 +45,9 @@ DWORD WINAPI messageBoxThread(LPVOID parameter)
 
 } // namespace
 
-Win32TrayIcon::Win32TrayIcon(HINSTANCE instance)
-    : m_active(loadIcon(instance, IDI_PAVRO_ACTIVE))
+Win32TrayIcon::Win32TrayIcon(HINSTANCE instance, HWND window)
+    : m_window(window)
+    , m_active(loadIcon(instance, IDI_PAVRO_ACTIVE))
     , m_inactive(loadIcon(instance, IDI_PAVRO_INACTIVE))
     , m_taskbarCreated(RegisterWindowMessageA("TaskbarCreated"))
 {
@@ -51,7 +56,7 @@ Win32TrayIcon::Win32TrayIcon(HINSTANCE instance)
 Win32TrayIcon::~Win32TrayIcon()
 {
     if (m_shown)
-        remove(m_last);
+        remove();
     if (m_active != nullptr)
         DestroyIcon(m_active);
     if (m_inactive != nullptr)
@@ -71,29 +76,29 @@ HICON Win32TrayIcon::iconFor(TrayImage image) const
     return nullptr;
 }
 
-NOTIFYICONDATAA Win32TrayIcon::toNative(const TrayIconData& data) const
+NOTIFYICONDATAA Win32TrayIcon::toNative(TrayImage image) const
 {
     // WORKAROUND: the classic record of six 32-bit fields and a 20-byte tip (cbSize 44) is a
     // 32-bit layout. A 64-bit program that passes it gets TRUE back and an empty slot with no
     // tooltip and no callbacks, so the real structure carries the same values.
     NOTIFYICONDATAA native{};
     native.cbSize = sizeof native;
-    native.hWnd = reinterpret_cast<HWND>(data.hWnd);
-    native.uID = data.uID;
-    native.uFlags = data.uFlags & (NIF_MESSAGE | NIF_ICON | NIF_TIP);
-    native.uCallbackMessage = data.uCallbackMessage;
-    native.hIcon = iconFor(data.hIcon);
-    const std::string tip = data.tipText();
-    const std::size_t length = tip.size() < sizeof native.szTip - 1 ? tip.size() : sizeof native.szTip - 1;
-    std::memcpy(native.szTip, tip.data(), length);
+    native.hWnd = m_window;
+    native.uID = kIconId;
+    native.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    native.uCallbackMessage = kCallbackMessage;
+    native.hIcon = iconFor(image);
+    const std::size_t length = m_tip.size() < sizeof native.szTip - 1 ? m_tip.size() : sizeof native.szTip - 1;
+    std::memcpy(native.szTip, m_tip.data(), length);
     return native;
 }
 
-bool Win32TrayIcon::add(const TrayIconData& data)
+bool Win32TrayIcon::add(TrayImage image, std::string_view tip)
 {
-    m_last = data;
+    m_image = image;
+    m_tip = std::string(tip);
     m_wanted = true;
-    NOTIFYICONDATAA native = toNative(data);
+    NOTIFYICONDATAA native = toNative(image);
     // An elevated copy would otherwise never hear from the (unelevated) shell: the system
     // filters messages from lower integrity levels unless the window lets them through.
     if (native.hWnd != nullptr) {
@@ -113,16 +118,16 @@ bool Win32TrayIcon::add(const TrayIconData& data)
     return m_shown;
 }
 
-bool Win32TrayIcon::modify(const TrayIconData& data)
+bool Win32TrayIcon::modify(TrayImage image)
 {
-    m_last = data;
-    NOTIFYICONDATAA native = toNative(data);
+    m_image = image;
+    NOTIFYICONDATAA native = toNative(image);
     return Shell_NotifyIconA(NIM_MODIFY, &native) != FALSE;
 }
 
-bool Win32TrayIcon::remove(const TrayIconData& data)
+bool Win32TrayIcon::remove()
 {
-    NOTIFYICONDATAA native = toNative(data);
+    NOTIFYICONDATAA native = toNative(m_image);
     m_shown = false;
     m_wanted = false;
     return Shell_NotifyIconA(NIM_DELETE, &native) != FALSE;
@@ -135,8 +140,8 @@ void Win32TrayIcon::showMessage(std::string_view title, std::string_view text)
     if (m_shown) {
         NOTIFYICONDATAW balloon{};
         balloon.cbSize = sizeof balloon;
-        balloon.hWnd = reinterpret_cast<HWND>(m_last.hWnd);
-        balloon.uID = m_last.uID;
+        balloon.hWnd = m_window;
+        balloon.uID = kIconId;
         balloon.uFlags = NIF_INFO;
         balloon.dwInfoFlags = NIIF_WARNING;
         copyText(balloon.szInfoTitle, wideTitle);
@@ -153,13 +158,39 @@ void Win32TrayIcon::showMessage(std::string_view title, std::string_view text)
     CloseHandle(thread);
 }
 
-bool Win32TrayIcon::handleMessage(HWND window, UINT message, WPARAM, LPARAM, LRESULT& result)
+bool Win32TrayIcon::isCallback(WPARAM wParam, LPARAM lParam) const
 {
-    if (m_taskbarCreated == 0 || message != m_taskbarCreated || !m_wanted
-        || reinterpret_cast<HWND>(m_last.hWnd) != window)
+    // WORKAROUND: the icon's callback message is WM_MOUSEMOVE, so a real pointer move over the
+    // client area arrives as the same message. The icon's callbacks carry the icon id in
+    // wParam and a mouse message code in lParam (high word 0); a real move at the client
+    // point (code, 0), which a window wider than 513 pixels (high dpi) has, is told apart by
+    // the pointer really being there, over this window.
+    if (lParam < WM_MOUSEFIRST || lParam > WM_MOUSELAST || m_sink == nullptr || wParam != kIconId)
         return false;
-    NOTIFYICONDATAA native = toNative(m_last);
-    m_shown = Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
+    if (!IsWindowVisible(m_window))
+        return true;
+    POINT pointer{};
+    if (!GetCursorPos(&pointer) || WindowFromPoint(pointer) != m_window)
+        return true;
+    ScreenToClient(m_window, &pointer);
+    return !(pointer.x == static_cast<LONG>(lParam) && pointer.y == 0);
+}
+
+bool Win32TrayIcon::handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    if (window != m_window)
+        return false;
     result = 0;
+    if (message == kCallbackMessage && isCallback(wParam, lParam)) {
+        if (lParam == WM_LBUTTONDBLCLK)
+            m_sink->trayEvent(TrayEvent::LeftDoubleClick);
+        else if (lParam == WM_RBUTTONUP)
+            m_sink->trayEvent(TrayEvent::RightButtonUp);
+        return true;
+    }
+    if (m_taskbarCreated == 0 || message != m_taskbarCreated || !m_wanted)
+        return false;
+    NOTIFYICONDATAA native = toNative(m_image);
+    m_shown = Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
     return true;
 }

@@ -147,7 +147,7 @@ struct Recalc {
 
     void run(std::int16_t index)
     {
-        if (auto newInterval = RecalcMotion(index, fields, ".", state, interval))
+        if (auto newInterval = ComputeMotion(index, fields, ".", state, interval))
             interval = *newInterval;
     }
 };

@@ -145,13 +145,14 @@ TEST(Poll, MenuSwitchOnKeepsTheIdleInterval)
     running->form.Timer1_Timer();
     ASSERT_EQ(running->form.controls().Timer1.interval, 200);
 
-    running->form.trayEvent(kTrayLeftDoubleClick);
+    running->form.trayEvent(TrayEvent::LeftDoubleClick);
     EXPECT_EQ(running->form.state().IsOn, kTrue);
     EXPECT_EQ(running->form.controls().Timer1.interval, 200);
     EXPECT_EQ(running->form.state().StdStep, 6);
     running->platform.keys.deliver(kWmKeyDown, 39);
-    running->form.Timer1_Timer();
-    running->form.Timer1_Timer();
+    // Ticks as the timer backend delivers them.
+    running->platform.timer.sink->Timer1_Timer();
+    running->platform.timer.sink->Timer1_Timer();
     EXPECT_EQ(running->form.state().HoldTime, 400);
 
     running->form.HScroll1_UserChange(3, 30);
@@ -189,14 +190,15 @@ TEST(Switch, OnAndOffAcrossEveryPath)
     Session session;
     auto p = session.launch();
     p->log().clear();
-    p->form.cmdOnOff_Click();
+    // Each path as its backend reports it.
+    p->platform.view.sink->controlClicked(ControlName::cmdOnOff);
     EXPECT_EQ(p->log().all(), (Calls{"SetWindowsHookEx -> 256", "mnuOnOff.Caption=&Turn Off",
                                      "cmdOnOff.Caption=&Turn Off", "SaveSetting OnOff=1", "NIM_MODIFY active"}));
     p->log().clear();
-    p->form.trayEvent(kTrayLeftDoubleClick);
+    p->platform.tray.sink->trayEvent(TrayEvent::LeftDoubleClick);
     EXPECT_EQ(p->log().all(), (Calls{"UnhookWindowsHookEx 256", "mnuOnOff.Caption=&Turn On",
                                      "cmdOnOff.Caption=&Turn On", "SaveSetting OnOff=0", "NIM_MODIFY inactive"}));
-    p->form.mnuOnOff_Click();
+    p->platform.view.sink->controlClicked(ControlName::mnuOnOff);
     EXPECT_EQ(p->form.state().IsOn, kTrue);
     EXPECT_EQ(p->platform.view.buttonCaption, "&Turn Off");
     EXPECT_EQ(p->platform.tray.image, TrayImage::Active);

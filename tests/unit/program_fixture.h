@@ -9,11 +9,17 @@
 
 using Calls = std::vector<std::string>;
 
+inline FormPlatform formPlatform(FakePlatform& p, std::string separator = ".")
+{
+    return {p.keys, p.injector, p.pointer, p.store, p.view, p.tray, p.timer, p.instance, p.version,
+            std::move(separator), &p.errors};
+}
+
 /// One running process of the program over the fakes; several share one store and lock table.
 struct Process {
     Process(FakeStoreData& store, FakeLockTable& locks, AppVersion version = {1, 0, 16},
             std::string separator = ".")
-        : platform(store, locks, version), form(platform.formPlatform(std::move(separator)))
+        : platform(store, locks, version), form(formPlatform(platform, std::move(separator)))
     {
         platform.log.clear();  // the view's initial mirror is not under test
     }

@@ -210,7 +210,7 @@ TEST(Exit, SessionEndIsTheRealExitAndReleasesAHeldButton)
     EXPECT_TRUE(p->form.ended());
     p->log().clear();
     p->form.sessionEnding();
-    p->form.trayEvent(kTrayLeftDoubleClick);
+    p->form.trayEvent(TrayEvent::LeftDoubleClick);
     p->form.mnuOnOff_Click();
     p->form.cmdOnOff_Click();
     p->form.mnuSettings_Click();

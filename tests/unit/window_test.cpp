@@ -73,7 +73,7 @@ TEST_F(Window, DefaultsRestoreTheNineValuesButNotTheHiddenOption)
     q->form.LoadSettings();
     q->form.HScroll1_UserChange(2, 1000);
     q->log().clear();
-    q->form.cmdDefault_Click();
+    q->platform.view.sink->controlClicked(ControlName::cmdDefault);
     EXPECT_EQ(q->log().all(), (Calls{"Text1(0)=25", "Text1(2)=250", "HScroll1(2)=250", "chkDefault(0)=0"}));
     EXPECT_EQ(q->form.controls().chkDefault[1], 1);
     EXPECT_EQ(q->form.state().FastAfter, 250);
@@ -81,21 +81,35 @@ TEST_F(Window, DefaultsRestoreTheNineValuesButNotTheHiddenOption)
 
 TEST_F(Window, TrayCodesAndTheSettingsItem)
 {
+    // The tray's raw callback: X is the mouse message on the icon, in twips.
     for (int code : {512, 513, 514, 516, 518, 0, -1})
-        p->form.trayEvent(code);
+        p->form.Form_MouseMove(0, 0, static_cast<float>(code * 15), 0);
     EXPECT_EQ(p->log().all(), Calls{});
-    p->form.trayEvent(kTrayRightButtonUp);
+    p->form.Form_MouseMove(0, 0, 517.0f * 15, 0);
     EXPECT_EQ(p->log().all(), (Calls{"SetForegroundWindow", "PopupMenu"}));
     p->log().clear();
-    // The tray's raw callback: X is in twips.
     p->form.Form_MouseMove(0, 0, 515.0f * 15, 0);
     EXPECT_EQ(p->form.state().IsOn, kTrue);
+    p->log().clear();
+    p->platform.tray.sink->trayEvent(TrayEvent::RightButtonUp);
+    EXPECT_EQ(p->log().all(), (Calls{"SetForegroundWindow", "PopupMenu"}));
 
     p->platform.view.state = WindowState::Minimized;
     p->log().clear();
-    p->form.mnuSettings_Click();
+    p->platform.view.sink->controlClicked(ControlName::mnuSettings);
     EXPECT_EQ(p->log().all(), (Calls{"WindowState=0", "SetForegroundWindow", "Show"}));
     EXPECT_TRUE(p->platform.view.visible);
+}
+
+TEST_F(Window, AFormThatGoesLeavesNoBackendReportingToIt)
+{
+    {
+        Form1 other(formPlatform(p->platform));
+        EXPECT_EQ(p->platform.timer.sink, &other);
+    }
+    EXPECT_EQ(p->platform.view.sink, nullptr);
+    EXPECT_EQ(p->platform.tray.sink, nullptr);
+    EXPECT_EQ(p->platform.timer.sink, nullptr);
 }
 
 TEST_F(Window, CloseAndMinimizeOnlyHide)
@@ -120,7 +134,7 @@ TEST_F(Window, TheOptionActsOnlyAtTheNextStart)
     p->form.chkDefault_UserChange(0, 1);
     EXPECT_EQ(p->form.state().IsOn, kFalse);
     EXPECT_EQ(session.store.value("LoadStart"), "<missing>");
-    p->form.mnuExit_Click();
+    p->platform.view.sink->controlClicked(ControlName::mnuExit);
     EXPECT_EQ(session.store.value("LoadStart"), "1");
     session.locks.held = false;  // the first copy has ended
     auto next = session.launch();
