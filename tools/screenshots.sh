@@ -92,4 +92,6 @@ settings_up() { [[ -n $(settings) ]]; }
 wait_for "the settings window" settings_up
 sleep 0.5
 import -frame -window "$(settings)" "$OUT/settings-window.png"
+# Without time stamps, unchanged pictures stay byte for byte the same in the repository.
+mogrify -strip -define png:exclude-chunks=date,time "$OUT"/tray-icon.png "$OUT"/tray-menu.png "$OUT"/settings-window.png
 echo "screenshots written to $OUT: $(cd "$OUT" && echo *.png)"
