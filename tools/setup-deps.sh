@@ -15,6 +15,9 @@ packages=(
     weston qt6-wayland inotify-tools
     # the Windows build and its tests
     g++-mingw-w64-x86-64 wine wine64
+    # packages and what checks them: dpkg-shlibdeps and file (the .deb's computed dependencies),
+    # unzip, the desktop entry and AppStream validators, the manual page formatter
+    dpkg-dev file unzip desktop-file-utils appstream groff-base man-db
 )
 
 missing=()
