@@ -60,22 +60,25 @@ second_launch() {
     SECOND_MS=$(($(now_ms) - start))
 }
 
-# mtime_ms: the store file's modification time in ms (nanoseconds as stored, cut to ms).
-mtime_ms() { local t; t=$(stat -c '%.9Y' "$CONF") && echo $((${t/./} / 1000000)); }
-
 # switch_by_second_launch <expected OnOff>: a second launch, then waits for the running copy to
-# store the state itself (its switch rewrites the file). Sets FOLLOW_MS, the time between the
-# second launch's write and the running copy's write, both from the file's own timestamps.
+# store the state itself (its switch rewrites the file). Every write replaces the file by a
+# rename, so the two writes are counted as they happen: the running copy may follow before the
+# second copy has even ended. Sets FOLLOW_MS, the time between the two writes.
 switch_by_second_launch() {
-    local expected=$1 written signalled
+    local expected=$1 writes=$E2E_WORK/$E2E_CURRENT.writes watcher times
+    : >"$writes"
+    inotifywait -m -e moved_to --format '%f' "$(dirname "$CONF")" 2>"$writes.log" \
+        > >(while read -r name; do [[ $name == Pavro.conf ]] && now_ms; done >"$writes") &
+    watcher=$!
+    wait_until 10 grep -q 'Watches established' "$writes.log" || { fail "inotifywait did not start"; return 1; }
     second_launch
-    [[ $SECOND_STATUS == 0 ]] || { fail "second launch exited with $SECOND_STATUS"; return 1; }
-    conf_is OnOff "$expected" || { fail "second launch stored OnOff=$(conf_value OnOff), not $expected"; return 1; }
-    written=$(file_id)
-    signalled=$(mtime_ms)
-    wait_until 5 conf_changed "$written" || { fail "running copy did not follow the second launch"; return 1; }
-    FOLLOW_MS=$(($(mtime_ms) - signalled))
-    conf_is OnOff "$expected" || { fail "running copy stored OnOff=$(conf_value OnOff)"; return 1; }
+    [[ $SECOND_STATUS == 0 ]] || { kill "$watcher"; fail "second launch exited with $SECOND_STATUS"; return 1; }
+    wait_until 5 bash -c "(( \$(wc -l <'$writes') >= 2 ))"
+    kill "$watcher" 2>/dev/null
+    mapfile -t times <"$writes"
+    ((${#times[@]} >= 2)) || { fail "running copy did not follow the second launch"; return 1; }
+    FOLLOW_MS=$((times[1] - times[0]))
+    conf_is OnOff "$expected" || { fail "running copy stored OnOff=$(conf_value OnOff), not $expected"; return 1; }
 }
 
 # --- Windows of ours, the probe ---
