@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include <QCoreApplication>
 
@@ -228,6 +229,35 @@ TEST_F(X11KeySourceTest, HeldArrowRepeatsAsKeyDownsWithOneKeyUpWhileOtherKeysSti
     EXPECT_EQ(probePresses(XK_a), kTyped);
     EXPECT_EQ(std::count(probe.events().begin(), probe.events().end(), ProbeEvent{KeyRelease, a}), kTyped);
     EXPECT_EQ(probePresses(XK_Right), 0);
+}
+
+TEST_F(X11KeySourceTest, KeysKeepReachingTheFocusedWindowWhileTheUiThreadIsStalled)
+{
+    const unsigned a = keyboard.keycode(XK_a);
+    const unsigned b = keyboard.keycode(XK_b);
+    bool lettersArrived = false;
+    // This thread (Qt's loop, where the sink runs) waits in join() meanwhile: each grabbed
+    // press must still be dropped at once, or the letters after it would wait in the server.
+    std::thread typist([&] {
+        XTestKeyboard typing;
+        typing.press(XK_Right);
+        typing.tap(XK_a);
+        typing.press(XK_Return);
+        typing.tap(XK_b);
+        typing.release(XK_Return);
+        typing.release(XK_Right);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!lettersArrived && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            probe.drain();
+            lettersArrived = probe.received(KeyRelease, a) && probe.received(KeyRelease, b);
+        }
+    });
+    typist.join();
+    EXPECT_TRUE(lettersArrived);
+    flush();
+    EXPECT_EQ(sink.events(), (Pairs{{kDown, 39}, {kDown, 13}, {kUp, 13}, {kUp, 39}}));
+    EXPECT_EQ(probePresses(XK_Right) + probePresses(XK_Return), 0);
 }
 
 TEST_F(X11KeySourceTest, UninstallReleasesEveryGrabAndAnotherInstallTakesOver)
