@@ -8,6 +8,8 @@
 //   translate+inject   KeyboardProc until the button event is flushed to the server
 //   server -> client   the button event flushed until the measuring client reads ButtonPress
 //   total              XTest key sent until ButtonPress at the measuring client
+// Twice: with the engine injecting on the UI thread, and with the capture's thread clicking
+// ahead of it (X11KeySource::clickAheadWith).
 // The measuring client is a thread of its own with its own connection and window, blocked in
 // poll() between events like any idle client. Also, on the same server, the X server's own
 // MouseKeys (keypad 5 clicks): the floor for a click that never leaves the server.
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <poll.h>
@@ -216,41 +219,42 @@ void printRow(const char* stage, const Figures& f)
     std::printf("  %-36s median %7.1f us   p99 %7.1f us\n", stage, f.median, f.p99);
 }
 
-} // namespace
+/// Samples of one way through the real capture, engine and injector.
+struct CaptureRun {
+    std::vector<double> totals, toSink, inject, toClient;
+    bool ok = true;
+};
 
-int main(int argc, char** argv)
+/// With |clickAhead|, the capture's thread sends the press itself (X11KeySource::clickAheadWith).
+CaptureRun measureCapture(bool clickAhead, int samples)
 {
-    QCoreApplication application(argc, argv);
-    const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
-
+    CaptureRun run;
     PavroState state;
     X11KeySource source;
     X11InputInjector injector;
     HookKeys hook(state, source, injector);
     TimedSink sink(hook);
+    source.clickAheadWith(clickAhead ? &injector : nullptr);
     const std::uintptr_t handle = source.install(sink);
     if (handle == 0 || !injector.valid()) {
         std::fprintf(stderr, "capture or injector unavailable: %s\n", source.lastError().c_str());
-        return 1;
+        run.ok = false;
+        return run;
     }
-
-    std::vector<double> totals, toSink, inject, toClient, mouseKeys;
-    BareStages bare;
-    bool ok = true;
     std::thread client([&] {
         MeasuringClient measuring;
         const unsigned returnKey = XKeysymToKeycode(measuring.display(), XK_Return);
-        for (int i = 0; i < samples + 10 && ok; ++i) {
+        for (int i = 0; i < samples + 10 && run.ok; ++i) {
             Clock::time_point sent;
             Clock::time_point received;
             Clock::time_point ignored;
-            ok = measuring.keyUntilButton(returnKey, true, ButtonPress, sent, received)
+            run.ok = measuring.keyUntilButton(returnKey, true, ButtonPress, sent, received)
                 && measuring.keyUntilButton(returnKey, false, ButtonRelease, ignored, ignored);
-            if (ok && i >= 10) {  // the first few warm caches and Qt's dispatcher up
-                totals.push_back(microsBetween(sent, received));
-                toSink.push_back(microsBetween(sent, sink.entered()));
-                inject.push_back(microsBetween(sink.entered(), sink.injected()));
-                toClient.push_back(microsBetween(sink.injected(), received));
+            if (run.ok && i >= 10) {  // the first few warm caches and Qt's dispatcher up
+                run.totals.push_back(microsBetween(sent, received));
+                run.toSink.push_back(microsBetween(sent, sink.entered()));
+                run.inject.push_back(microsBetween(sink.entered(), sink.injected()));
+                run.toClient.push_back(microsBetween(sink.injected(), received));
             }
         }
         QMetaObject::invokeMethod(QCoreApplication::instance(), [&] {
@@ -261,35 +265,55 @@ int main(int argc, char** argv)
     });
     QCoreApplication::exec();
     client.join();
-    if (!ok) {
+    if (!run.ok)
         std::fprintf(stderr, "a click never reached the measuring client\n");
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
+
+    const CaptureRun engine = measureCapture(false, samples);
+    const CaptureRun ahead = measureCapture(true, samples);
+    if (!engine.ok || !ahead.ok)
         return 1;
-    }
+    BareStages bare;
+    std::vector<double> mouseKeys;
     {
         MeasuringClient measuring;
         bare = measureBareGrab(samples);
         mouseKeys = measureMouseKeys(measuring, samples);
     }
 
-    const Figures total = figures(totals);
     const Figures bareSocket = figures(bare.toSocket);
     const Figures bareDecode = figures(bare.decode);
     const Figures bareUngrab = figures(bare.ungrab);
-    const Figures sinkFigures = figures(toSink);
-    std::printf("Enter -> ButtonPress in another client, %d samples:\n", samples);
+    const Figures server = figures(mouseKeys);
+    std::printf("Enter -> ButtonPress in another client, %d samples each:\n", samples);
     printRow("server -> socket (bare grabber)", bareSocket);
     printRow("decode (bare grabber)", bareDecode);
     printRow("ungrab (bare grabber)", bareUngrab);
-    printRow("key -> KeyboardProc (whole capture)", sinkFigures);
+    std::printf(" the engine injects (UI thread):\n");
+    const Figures sinkFigures = figures(engine.toSink);
+    printRow("key -> KeyboardProc", sinkFigures);
     std::printf("  %-36s median %7.1f us\n", "  of which dispatch",
                 std::max(0.0, sinkFigures.median - bareSocket.median - bareDecode.median - bareUngrab.median));
-    printRow("translate+inject", figures(inject));
-    printRow("server -> client", figures(toClient));
-    printRow("total", total);
-    const Figures server = figures(mouseKeys);
+    printRow("translate+inject", figures(engine.inject));
+    printRow("server -> client", figures(engine.toClient));
+    printRow("total", figures(engine.totals));
+    std::printf(" the capture's thread clicks ahead (clickAheadWith):\n");
+    printRow("key -> KeyboardProc (bookkeeping only)", figures(ahead.toSink));
+    printRow("total", figures(ahead.totals));
     printRow("MouseKeys (in the server), total", server);
     if (server.median > 0)
-        std::printf("  ratio to MouseKeys: median %.2f, p99 %.2f\n", total.median / server.median,
-                    total.p99 / server.p99);
+        for (const auto& [name, run] : {std::pair{"engine injects", &engine}, std::pair{"clicks ahead", &ahead}}) {
+            const Figures total = figures(run->totals);
+            std::printf("  ratio to MouseKeys, %-15s median %.2f, p99 %.2f\n", name, total.median / server.median,
+                        total.p99 / server.p99);
+        }
     return 0;
 }

@@ -19,10 +19,11 @@ class X11KeyQueue {
 public:
     static constexpr std::uint32_t kCapacity = 1024;
 
-    /// Producer side. False when the event was dropped by the rule above.
-    bool push(std::uint32_t message, std::uint32_t vkCode) noexcept;
+    /// Producer side. False when the event was dropped by the rule above. |pressSentAhead|
+    /// travels with the event: the producer already sent the left-button press it stands for.
+    bool push(std::uint32_t message, std::uint32_t vkCode, bool pressSentAhead = false) noexcept;
     /// Consumer side. False when empty.
-    bool pop(std::uint32_t& message, std::uint32_t& vkCode) noexcept;
+    bool pop(std::uint32_t& message, std::uint32_t& vkCode, bool* pressSentAhead = nullptr) noexcept;
     /// Empties the queue; only while neither side runs.
     void reset() noexcept;
 

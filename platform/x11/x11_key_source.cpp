@@ -20,7 +20,9 @@
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
 
+#include "platform/x11/x11_input_injector.h"
 #include "platform/x11/x11_key_queue.h"
 #include "platform/x11/x11_key_table.h"
 
@@ -67,19 +69,31 @@ public:
         int xkbEventBase = -1;
         unsigned modifiers = 0;
         int wakeUi = -1;
+        /// Press the left button for each Enter press queued as 256 (see clickAheadWith()).
+        bool clickAhead = false;
     };
 
     explicit Reader(Setup setup) : m_setup(std::move(setup)) {}
+    /// Stops the thread if running, then drops the grabs and closes the connection.
     ~Reader();
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
     /// False when the thread could not be started; the grabs are then dropped on destruction.
     bool start();
+    /// Stops and joins the thread; the connection is this thread's again until destruction.
+    void stop() noexcept;
+    Display* display() const noexcept { return m_setup.connection->display(); }
+    /// Makes the thread look at Xlib's queue again: another thread's write through the
+    /// connection may have read events into it that the socket no longer announces.
+    static void recheck(void* reader) noexcept { ring(static_cast<Reader*>(reader)->m_wakeSelf); }
 
     X11KeyQueue& queue() noexcept { return m_queue; }
     /// The UI thread is about to drain the queue: the next event signals it again.
     void acknowledgeWake() noexcept { m_uiWakePending.store(false); }
+    /// The UI thread is done with one more Enter event: the sink returned, and any button
+    /// event it sent is flushed.
+    void enterHandled() noexcept { m_enterHandled.fetch_add(1); }
     /// True once after the keyboard map changed.
     bool takeKeymapChange() noexcept { return m_keymapChanged.exchange(false); }
     /// The table the grabs follow (shared read-only with the thread).
@@ -111,6 +125,9 @@ private:
     std::atomic<bool> m_uiWakePending{false};
     std::atomic<bool> m_keymapChanged{false};
     std::atomic<Regrab*> m_pendingRegrab{nullptr};
+    /// Enter events queued by the thread, and handled by the UI thread.
+    std::uint32_t m_enterQueued = 0;
+    std::atomic<std::uint32_t> m_enterHandled{0};
     std::atomic<unsigned> m_settleRequested{0};
     std::atomic<unsigned> m_settled{0};
     std::thread m_thread;
@@ -118,11 +135,7 @@ private:
 
 X11KeySource::Reader::~Reader()
 {
-    if (m_thread.joinable()) {
-        m_stop.store(true);
-        ring(m_wakeSelf);
-        m_thread.join();
-    }
+    stop();
     if (m_wakeSelf >= 0)
         close(m_wakeSelf);
     delete m_pendingRegrab.exchange(nullptr);
@@ -131,6 +144,15 @@ X11KeySource::Reader::~Reader()
     // Waits until the server dropped the grabs, so that a new installation on a new
     // connection never meets them.
     XSync(display, True);
+}
+
+void X11KeySource::Reader::stop() noexcept
+{
+    if (m_thread.joinable()) {
+        m_stop.store(true);
+        ring(m_wakeSelf);
+        m_thread.join();
+    }
 }
 
 bool X11KeySource::Reader::start()
@@ -210,14 +232,25 @@ void X11KeySource::Reader::handle(XEvent& event) noexcept
             // it right away so that everything after this press reaches its window as usual.
             const auto* press = static_cast<const XIDeviceEvent*>(event.xcookie.data);
             XIUngrabDevice(display, press->deviceid, press->time);
-            XFlush(display);
             const unsigned keycode = static_cast<unsigned>(press->detail) & 0xFFu;
             const unsigned state = static_cast<unsigned>(press->mods.effective);
             const std::uint8_t vk = m_setup.table->vk(keycode, state);
-            if (vk != 0) {
+            const std::uint32_t message = (state & Mod1Mask) ? kWmSysKeyDown : kWmKeyDown;
+            // The click, if this is one, goes out in the same write as the ungrab. Only when
+            // the UI thread is done with every earlier Enter event, so that no button event it
+            // still has to send can come after this press; queued first, so that a press the
+            // queue refuses is never sent.
+            const bool clickAhead = m_setup.clickAhead && vk == 13 && message == kWmKeyDown
+                && m_enterHandled.load() == m_enterQueued;
+            const bool queued = vk != 0 && m_queue.push(message, vk, clickAhead);
+            m_enterQueued += queued && vk == 13;
+            if (queued && clickAhead)
+                XTestFakeButtonEvent(display, 1, True, CurrentTime);
+            XFlush(display);
+            if (vk != 0)
                 m_downVk[keycode] = vk;
-                hand((state & Mod1Mask) ? kWmSysKeyDown : kWmKeyDown, vk);
-            }
+            if (queued)
+                wakeUi();
         } else if (event.xcookie.evtype == XI_RawKeyRelease) {
             const auto keycode = static_cast<unsigned>(static_cast<const XIRawEvent*>(event.xcookie.data)->detail);
             if (keycode < 256) {
@@ -250,8 +283,10 @@ void X11KeySource::Reader::handle(XEvent& event) noexcept
 
 void X11KeySource::Reader::hand(std::uint32_t message, std::uint8_t vk) noexcept
 {
-    if (m_queue.push(message, vk))
+    if (m_queue.push(message, vk)) {
+        m_enterQueued += vk == 13;
         wakeUi();
+    }
 }
 
 void X11KeySource::Reader::wakeUi() noexcept
@@ -349,7 +384,19 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
         }
     }
     setup.wakeUi = m_wakeUi;
+    int xtestEvent = 0;
+    int xtestError = 0;
+    int xtestMajor = 0;
+    int xtestMinor = 0;
+    // Also loads XTest into the connection now, rather than on the first click.
+    setup.clickAhead = m_injector != nullptr && m_injector->valid()
+        && XTestQueryExtension(display, &xtestEvent, &xtestError, &xtestMajor, &xtestMinor);
+    const bool clickAhead = setup.clickAhead;
     m_reader = std::make_unique<Reader>(std::move(setup));
+    if (clickAhead) {
+        m_routedInjector = m_injector;
+        m_routedInjector->routeThrough(m_reader->display(), &Reader::recheck, m_reader.get());
+    }
     if (problem.empty() && (m_wakeUi < 0 || !m_reader->start()))
         problem = "the key capture could not start its reading thread";
     if (!problem.empty()) {
@@ -405,7 +452,23 @@ void X11KeySource::release()
     m_keymapTimer.reset();
     if (m_notifier)
         m_notifier->setEnabled(false);
-    // Joins the thread, drops the grabs and closes the connection; what it queued goes too.
+    if (m_reader)
+        m_reader->stop();
+    if (m_routedInjector != nullptr) {
+        // Presses sent ahead for events the sink never got, or did not ask for, are released
+        // (once is enough: the button is either down or not).
+        bool unclaimed = m_routedInjector->takeUnclaimedPress();
+        std::uint32_t message = 0;
+        std::uint32_t vk = 0;
+        bool sentAhead = false;
+        while (m_reader->queue().pop(message, vk, &sentAhead))
+            unclaimed = unclaimed || sentAhead;
+        if (unclaimed)
+            m_routedInjector->leftButtonUp();
+        m_routedInjector->routeThrough(nullptr);
+        m_routedInjector = nullptr;
+    }
+    // Drops the grabs and closes the connection; what the thread queued goes too.
     m_reader.reset();
     if (m_wakeUi >= 0)
         drain(m_wakeUi);
@@ -431,9 +494,19 @@ void X11KeySource::deliverQueued() noexcept
     std::uint32_t vk = 0;
     // The reader is looked up anew each time: a sink may uninstall (or install again) from
     // inside KeyboardProc.
-    while (m_reader && m_sink != nullptr && m_reader->queue().pop(message, vk)) {
+    bool sentAhead = false;
+    while (m_reader && m_sink != nullptr && m_reader->queue().pop(message, vk, &sentAhead)) {
         const KeyEvent event{kKeyActionCode, message, vk, 0};
+        X11InputInjector* injector = sentAhead ? m_routedInjector : nullptr;
+        if (injector != nullptr)
+            injector->expectPressSentAhead();
+        Reader* reader = m_reader.get();
         m_sink->KeyboardProc(event);
+        // The sink did not press for this event after all: take the press back.
+        if (injector != nullptr && injector == m_routedInjector && injector->takeUnclaimedPress())
+            injector->leftButtonUp();
+        if (vk == 13 && m_reader.get() == reader)
+            reader->enterHandled();
     }
     if (m_reader && m_reader->takeKeymapChange() && m_keymapTimer)
         m_keymapTimer->start();

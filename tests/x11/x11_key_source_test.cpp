@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -10,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/x11/x11_error_trap.h"
+#include "platform/x11/x11_input_injector.h"
 #include "platform/x11/x11_key_source.h"
+#include "platform/x11/x11_pointer.h"
 #include "tests/x11/x11_test_support.h"
 
 #include <X11/Xlib.h>
@@ -319,6 +323,97 @@ TEST_F(X11KeySourceTest, FollowsAChangeOfTheKeyboardMap)
     keyboard.tap(XK_Right);
     flush();
     EXPECT_EQ(sink.events(), (Pairs{{kDown, 39}, {kUp, 39}}));
+}
+
+namespace {
+
+/// Presses the left button on Enter's key-down and releases it on its key-up, as the engine
+/// does; or, declining, claims Enter and leaves the button alone.
+class ClickingSink final : public KeyEventSink {
+public:
+    ClickingSink(InputInjector& injector, bool clicks) : m_injector(injector), m_clicks(clicks) {}
+    std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override
+    {
+        if (m_clicks && event.vkCode == 13 && event.message == kWmKeyDown)
+            m_injector.leftButtonDown();
+        else if (m_clicks && event.vkCode == 13 && event.message == kWmKeyUp)
+            m_injector.leftButtonUp();
+        ++events;
+        return 1;
+    }
+    int events = 0;
+
+private:
+    InputInjector& m_injector;
+    bool m_clicks;
+};
+
+} // namespace
+
+TEST(X11KeySourceClickAhead, EachPressTheCaptureSendsAheadIsPairedWithOneRelease)
+{
+    ProbeWindow probe;
+    ASSERT_TRUE(probe.ready());
+    X11Pointer pointer;
+    pointer.moveTo(probe.centreX(), probe.centreY());
+    XTestKeyboard keyboard;
+    X11InputInjector injector;
+    ASSERT_TRUE(injector.valid());
+    const ProbeEvent press{ButtonPress, 1};
+    const ProbeEvent release{ButtonRelease, 1};
+
+    struct Case {
+        const char* name;
+        bool sinkClicks;
+        std::function<void(X11KeySource&, std::uintptr_t)> type;
+        std::vector<ProbeEvent> buttons;
+    };
+    const Case cases[] = {
+        {"two taps", true, [&](X11KeySource&, std::uintptr_t) { keyboard.tap(XK_Return); keyboard.tap(XK_Return); },
+         {press, release, press, release}},
+        {"Alt held", true,
+         [&](X11KeySource&, std::uintptr_t) {
+             keyboard.press(XK_Alt_L);
+             keyboard.tap(XK_Return);
+             keyboard.release(XK_Alt_L);
+         },
+         {}},
+        {"a sink that leaves the button alone", false, [&](X11KeySource&, std::uintptr_t) { keyboard.tap(XK_Return); },
+         {press, release}},
+        {"uninstalled before the sink got the key", true,
+         [&](X11KeySource& source, std::uintptr_t handle) {
+             keyboard.press(XK_Return);
+             // Qt's loop is not run, so the sink cannot get it; the press still goes out.
+             for (int i = 0; i < 2500 && !probe.received(ButtonPress, 1); ++i) {
+                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                 probe.drain();
+             }
+             source.uninstall(handle);
+             keyboard.release(XK_Return);
+         },
+         {press, release}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        probe.clear();
+        ClickingSink sink(injector, c.sinkClicks);
+        X11KeySource source;
+        source.clickAheadWith(&injector);
+        const std::uintptr_t handle = source.install(sink);
+        ASSERT_NE(handle, 0u) << source.lastError();
+        c.type(source, handle);
+        waitUntil([&] { return probe.events().size() >= c.buttons.size(); }, std::chrono::seconds(2));
+        source.settle();
+        // Whatever else would come has come by the time the probe gets this.
+        keyboard.tap(XK_z);
+        ASSERT_TRUE(waitUntil([&] { return probe.received(KeyRelease, keyboard.keycode(XK_z)); }));
+        std::vector<ProbeEvent> buttons;
+        for (const ProbeEvent& e : probe.events())
+            if (e.type == ButtonPress || e.type == ButtonRelease)
+                buttons.push_back(e);
+        EXPECT_EQ(buttons, c.buttons);
+        source.uninstall(handle);
+    }
 }
 
 TEST(X11KeySource, LeavesCombinationsAnotherClientHoldsToIt)
