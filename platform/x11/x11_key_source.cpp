@@ -127,6 +127,8 @@ private:
     std::atomic<Regrab*> m_pendingRegrab{nullptr};
     /// Enter events queued by the thread, and handled by the UI thread.
     std::uint32_t m_enterQueued = 0;
+    /// An Enter press (256) was queued that no Enter release has followed yet.
+    bool m_enterDown = false;
     std::atomic<std::uint32_t> m_enterHandled{0};
     std::atomic<unsigned> m_settleRequested{0};
     std::atomic<unsigned> m_settled{0};
@@ -240,10 +242,15 @@ void X11KeySource::Reader::handle(XEvent& event) noexcept
             // the UI thread is done with every earlier Enter event, so that no button event it
             // still has to send can come after this press; queued first, so that a press the
             // queue refuses is never sent.
-            const bool clickAhead = m_setup.clickAhead && vk == 13 && message == kWmKeyDown
+            // Nor while Enter is down already (auto-repeat, or a second Enter key): the engine
+            // presses once per hold.
+            const bool clickAhead = m_setup.clickAhead && vk == 13 && message == kWmKeyDown && !m_enterDown
                 && m_enterHandled.load() == m_enterQueued;
             const bool queued = vk != 0 && m_queue.push(message, vk, clickAhead);
-            m_enterQueued += queued && vk == 13;
+            if (queued && vk == 13) {
+                ++m_enterQueued;
+                m_enterDown = m_enterDown || message == kWmKeyDown;
+            }
             if (queued && clickAhead)
                 XTestFakeButtonEvent(display, 1, True, CurrentTime);
             XFlush(display);
@@ -284,7 +291,10 @@ void X11KeySource::Reader::handle(XEvent& event) noexcept
 void X11KeySource::Reader::hand(std::uint32_t message, std::uint8_t vk) noexcept
 {
     if (m_queue.push(message, vk)) {
-        m_enterQueued += vk == 13;
+        if (vk == 13) {
+            ++m_enterQueued;
+            m_enterDown = false;  // only releases come this way
+        }
         wakeUi();
     }
 }

@@ -56,9 +56,11 @@ public:
     /// Lends the capture the engine's |injector| (null: takes it back), for the fastest click:
     /// for each Enter press that the sink will get as 256 (no Alt), the reading thread sends the
     /// left-button press itself right after dropping the grab, and the injector's
-    /// leftButtonDown() for that event sends nothing. The sink must press the button for every
-    /// such event, as TranslateKey does; a press the sink did not ask for is released at once
-    /// after its KeyboardProc, and one the sink never got (queued at uninstall) on uninstall.
+    /// leftButtonDown() for that event sends nothing. Only for the first press of a hold, and
+    /// only once the UI thread is done with every earlier Enter event; otherwise the sink's own
+    /// press goes out as without this. The sink must press for each such event, as TranslateKey
+    /// does; a press the sink did not ask for is released at once after its KeyboardProc, and
+    /// one the sink never got (queued at uninstall) on uninstall.
     /// While installed, every button event the injector sends takes the capture's connection,
     /// so presses and releases reach the server in the order they were sent. Takes effect at
     /// the next install(); |injector| must outlive the capture or be taken back first.

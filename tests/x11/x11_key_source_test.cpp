@@ -327,17 +327,20 @@ TEST_F(X11KeySourceTest, FollowsAChangeOfTheKeyboardMap)
 
 namespace {
 
-/// Presses the left button on Enter's key-down and releases it on its key-up, as the engine
-/// does; or, declining, claims Enter and leaves the button alone.
+/// Presses the left button on Enter's first key-down of a hold and releases it on its key-up,
+/// as the engine does; or, declining, claims Enter and leaves the button alone.
 class ClickingSink final : public KeyEventSink {
 public:
     ClickingSink(InputInjector& injector, bool clicks) : m_injector(injector), m_clicks(clicks) {}
     std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override
     {
-        if (m_clicks && event.vkCode == 13 && event.message == kWmKeyDown)
+        if (m_clicks && event.vkCode == 13 && event.message == kWmKeyDown && !m_held) {
             m_injector.leftButtonDown();
-        else if (m_clicks && event.vkCode == 13 && event.message == kWmKeyUp)
+            m_held = true;
+        } else if (m_clicks && event.vkCode == 13 && event.message == kWmKeyUp && m_held) {
             m_injector.leftButtonUp();
+            m_held = false;
+        }
         ++events;
         return 1;
     }
@@ -346,6 +349,7 @@ public:
 private:
     InputInjector& m_injector;
     bool m_clicks;
+    bool m_held = false;
 };
 
 } // namespace
@@ -361,6 +365,7 @@ TEST(X11KeySourceClickAhead, EachPressTheCaptureSendsAheadIsPairedWithOneRelease
     ASSERT_TRUE(injector.valid());
     const ProbeEvent press{ButtonPress, 1};
     const ProbeEvent release{ButtonRelease, 1};
+    const ClickingSink* sink = nullptr;
 
     struct Case {
         const char* name;
@@ -371,6 +376,15 @@ TEST(X11KeySourceClickAhead, EachPressTheCaptureSendsAheadIsPairedWithOneRelease
     const Case cases[] = {
         {"two taps", true, [&](X11KeySource&, std::uintptr_t) { keyboard.tap(XK_Return); keyboard.tap(XK_Return); },
          {press, release, press, release}},
+        {"held until it repeats", true,
+         [&](X11KeySource& source, std::uintptr_t) {
+             keyboard.press(XK_Return);
+             ASSERT_TRUE(waitUntil([&] { return sink->events >= 3; }));
+             source.settle();
+             EXPECT_FALSE(probe.received(ButtonRelease, 1)) << "released while held";
+             keyboard.release(XK_Return);
+         },
+         {press, release}},
         {"Alt held", true,
          [&](X11KeySource&, std::uintptr_t) {
              keyboard.press(XK_Alt_L);
@@ -396,10 +410,11 @@ TEST(X11KeySourceClickAhead, EachPressTheCaptureSendsAheadIsPairedWithOneRelease
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         probe.clear();
-        ClickingSink sink(injector, c.sinkClicks);
+        ClickingSink clicking(injector, c.sinkClicks);
+        sink = &clicking;
         X11KeySource source;
         source.clickAheadWith(&injector);
-        const std::uintptr_t handle = source.install(sink);
+        const std::uintptr_t handle = source.install(clicking);
         ASSERT_NE(handle, 0u) << source.lastError();
         c.type(source, handle);
         waitUntil([&] { return probe.events().size() >= c.buttons.size(); }, std::chrono::seconds(2));
