@@ -4,6 +4,7 @@
 // interposing glibc's malloc); and how many key grabs the window manager left to us.
 // Needs an X display: tests/x11/run_with_xvfb.sh --wm build/bin/x11_key_latency [events]
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,8 +28,9 @@ extern "C" void* __libc_calloc(std::size_t count, std::size_t size);
 extern "C" void* __libc_realloc(void* pointer, std::size_t size);
 
 namespace {
-bool g_counting = false;
-long g_allocations = 0;
+// Atomic: the capture's reading thread allocates too (Xlib decoding its events).
+std::atomic<bool> g_counting{false};
+std::atomic<long> g_allocations{0};
 }
 
 extern "C" void* malloc(std::size_t size)

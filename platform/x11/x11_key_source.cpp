@@ -1,9 +1,17 @@
 #include "platform/x11/x11_key_source.h"
 
-#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -11,11 +19,12 @@
 
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
-#include <X11/Xproto.h>
 #include <X11/extensions/XInput2.h>
-#include <X11/keysym.h>
+#include <X11/extensions/XTest.h>
 
-#include "platform/x11/x11_error_trap.h"
+#include "platform/x11/x11_input_injector.h"
+#include "platform/x11/x11_key_queue.h"
+#include "platform/x11/x11_key_table.h"
 
 namespace {
 
@@ -23,9 +32,6 @@ namespace {
 // not only to the one holding a grab; below it an arrow's release could never be seen.
 constexpr int kXInputMajor = 2;
 constexpr int kXInputMinor = 1;
-
-// The keys whose unmodified grabs install() cannot do without.
-constexpr KeySym kEssentialKeysyms[] = {XK_Left, XK_Up, XK_Right, XK_Down, XK_Return};
 
 bool inWaylandSession()
 {
@@ -35,13 +41,279 @@ bool inWaylandSession()
         || (sessionType != nullptr && std::string_view(sessionType) == "wayland");
 }
 
+void ring(int eventFd) noexcept
+{
+    const std::uint64_t one = 1;
+    // Cannot block (non-blocking) and cannot fail short of a counter near 2^64.
+    [[maybe_unused]] const ssize_t written = write(eventFd, &one, sizeof one);
+}
+
+void drain(int eventFd) noexcept
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = read(eventFd, &count, sizeof count);
+}
+
 } // namespace
+
+/// Owns the grabbing connection and the thread that reads it. Between start() and destruction
+/// that thread alone touches the connection, the key table and the decoding state below; the
+/// UI thread talks to it only through the queue and the atomics, none of which ever waits.
+class X11KeySource::Reader {
+public:
+    struct Setup {
+        std::unique_ptr<X11Connection> connection;
+        std::shared_ptr<const X11KeyTable> table;
+        X11KeyGrabs grabs;
+        int xinputOpcode = -1;
+        int xkbEventBase = -1;
+        unsigned modifiers = 0;
+        int wakeUi = -1;
+        /// Press the left button for each Enter press queued as 256 (see clickAheadWith()).
+        bool clickAhead = false;
+    };
+
+    explicit Reader(Setup setup) : m_setup(std::move(setup)) {}
+    /// Stops the thread if running, then drops the grabs and closes the connection.
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    /// False when the thread could not be started; the grabs are then dropped on destruction.
+    bool start();
+    /// Stops and joins the thread; the connection is this thread's again until destruction.
+    void stop() noexcept;
+    Display* display() const noexcept { return m_setup.connection->display(); }
+    /// Makes the thread look at Xlib's queue again: another thread's write through the
+    /// connection may have read events into it that the socket no longer announces.
+    static void recheck(void* reader) noexcept { ring(static_cast<Reader*>(reader)->m_wakeSelf); }
+
+    X11KeyQueue& queue() noexcept { return m_queue; }
+    /// The UI thread is about to drain the queue: the next event signals it again.
+    void acknowledgeWake() noexcept { m_uiWakePending.store(false); }
+    /// The UI thread is done with one more Enter event: the sink returned, and any button
+    /// event it sent is flushed.
+    void enterHandled() noexcept { m_enterHandled.fetch_add(1); }
+    /// True once after the keyboard map changed.
+    bool takeKeymapChange() noexcept { return m_keymapChanged.exchange(false); }
+    /// The table the grabs follow (shared read-only with the thread).
+    const std::shared_ptr<const X11KeyTable>& table() const noexcept { return m_uiTable; }
+    /// Returns once the thread queued every event the server sent before the call; false
+    /// after |timeoutMs|.
+    bool settle(int timeoutMs) noexcept;
+    /// Has the thread grab anew for |table|, between two events.
+    void regrab(std::shared_ptr<const X11KeyTable> table, X11KeyGrabs grabs);
+
+private:
+    struct Regrab {
+        std::shared_ptr<const X11KeyTable> table;
+        X11KeyGrabs grabs;
+    };
+
+    void run() noexcept;
+    void handle(XEvent& event) noexcept;
+    void hand(std::uint32_t message, std::uint8_t vk) noexcept;
+    void wakeUi() noexcept;
+
+    Setup m_setup;
+    std::shared_ptr<const X11KeyTable> m_uiTable = m_setup.table;
+    X11KeyQueue m_queue;
+    /// Per keycode, the virtual-key code delivered with its last press, until its release.
+    std::array<std::uint8_t, 256> m_downVk{};
+    int m_wakeSelf = -1;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_uiWakePending{false};
+    std::atomic<bool> m_keymapChanged{false};
+    std::atomic<Regrab*> m_pendingRegrab{nullptr};
+    /// Enter events queued by the thread, and handled by the UI thread.
+    std::uint32_t m_enterQueued = 0;
+    /// An Enter press (256) was queued that no Enter release has followed yet.
+    bool m_enterDown = false;
+    std::atomic<std::uint32_t> m_enterHandled{0};
+    std::atomic<unsigned> m_settleRequested{0};
+    std::atomic<unsigned> m_settled{0};
+    std::thread m_thread;
+};
+
+X11KeySource::Reader::~Reader()
+{
+    stop();
+    if (m_wakeSelf >= 0)
+        close(m_wakeSelf);
+    delete m_pendingRegrab.exchange(nullptr);
+    Display* display = m_setup.connection->display();
+    m_setup.grabs.remove(display);
+    // Waits until the server dropped the grabs, so that a new installation on a new
+    // connection never meets them.
+    XSync(display, True);
+}
+
+void X11KeySource::Reader::stop() noexcept
+{
+    if (m_thread.joinable()) {
+        m_stop.store(true);
+        ring(m_wakeSelf);
+        m_thread.join();
+    }
+}
+
+bool X11KeySource::Reader::start()
+{
+    m_wakeSelf = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeSelf < 0)
+        return false;
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void X11KeySource::Reader::regrab(std::shared_ptr<const X11KeyTable> table, X11KeyGrabs grabs)
+{
+    m_uiTable = table;
+    delete m_pendingRegrab.exchange(new Regrab{std::move(table), std::move(grabs)});
+    ring(m_wakeSelf);
+}
+
+bool X11KeySource::Reader::settle(int timeoutMs) noexcept
+{
+    const unsigned request = m_settleRequested.fetch_add(1) + 1;
+    ring(m_wakeSelf);
+    for (int waited = 0; m_settled.load() != request; ++waited) {
+        if (waited >= timeoutMs * 10)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
+
+void X11KeySource::Reader::run() noexcept
+{
+    Display* display = m_setup.connection->display();
+    pollfd watched[2] = {{ConnectionNumber(display), POLLIN, 0}, {m_wakeSelf, POLLIN, 0}};
+    for (;;) {
+        // Drained in full: Xlib may hold events in its own queue that the socket no longer
+        // announces (the round trips of install() and of a regrab queue some).
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            handle(event);
+        }
+        if (m_stop.load())
+            return;
+        if (const unsigned request = m_settleRequested.load(); request != m_settled.load()) {
+            XSync(display, False);
+            m_settled.store(request);
+            continue;  // drains what the round trip queued before sleeping again
+        }
+        if (std::unique_ptr<Regrab> job{m_pendingRegrab.exchange(nullptr)}) {
+            // Round trips to the server, which never waits for us: a grabbed press meanwhile
+            // waits there a millisecond or so.
+            m_setup.grabs.remove(display);
+            m_setup.grabs = std::move(job->grabs);
+            m_setup.grabs.apply(display);  // whatever could be grabbed is kept
+            m_setup.table = std::move(job->table);
+            continue;
+        }
+        poll(watched, 2, -1);
+        if (watched[1].revents & POLLIN)
+            drain(m_wakeSelf);
+    }
+}
+
+void X11KeySource::Reader::handle(XEvent& event) noexcept
+{
+    Display* display = m_setup.connection->display();
+    if (event.type == GenericEvent) {
+        if (event.xcookie.extension != m_setup.xinputOpcode || !XGetEventData(display, &event.xcookie))
+            return;
+        if (event.xcookie.evtype == XI_KeyPress) {
+            // Only grabbed keys come as presses. The grab fired and froze the keyboard: drop
+            // it right away so that everything after this press reaches its window as usual.
+            const auto* press = static_cast<const XIDeviceEvent*>(event.xcookie.data);
+            XIUngrabDevice(display, press->deviceid, press->time);
+            const unsigned keycode = static_cast<unsigned>(press->detail) & 0xFFu;
+            const unsigned state = static_cast<unsigned>(press->mods.effective);
+            const std::uint8_t vk = m_setup.table->vk(keycode, state);
+            const std::uint32_t message = (state & Mod1Mask) ? kWmSysKeyDown : kWmKeyDown;
+            // The click, if this is one, goes out in the same write as the ungrab. Only when
+            // the UI thread is done with every earlier Enter event, so that no button event it
+            // still has to send can come after this press; queued first, so that a press the
+            // queue refuses is never sent.
+            // Nor while Enter is down already (auto-repeat, or a second Enter key): the engine
+            // presses once per hold.
+            const bool clickAhead = m_setup.clickAhead && vk == 13 && message == kWmKeyDown && !m_enterDown
+                && m_enterHandled.load() == m_enterQueued;
+            const bool queued = vk != 0 && m_queue.push(message, vk, clickAhead);
+            if (queued && vk == 13) {
+                ++m_enterQueued;
+                m_enterDown = m_enterDown || message == kWmKeyDown;
+            }
+            if (queued && clickAhead)
+                XTestFakeButtonEvent(display, 1, True, CurrentTime);
+            XFlush(display);
+            if (vk != 0)
+                m_downVk[keycode] = vk;
+            if (queued)
+                wakeUi();
+        } else if (event.xcookie.evtype == XI_RawKeyRelease) {
+            const auto keycode = static_cast<unsigned>(static_cast<const XIRawEvent*>(event.xcookie.data)->detail);
+            if (keycode < 256) {
+                // A key pressed through our grab is released as what it was pressed as, even
+                // if NumLock changed meanwhile; one pressed before (or past) the grabs counts
+                // as what it reports now.
+                std::uint8_t vk = m_downVk[keycode];
+                m_downVk[keycode] = 0;
+                if (vk == 0)
+                    vk = m_setup.table->vk(keycode, m_setup.modifiers);
+                if (vk != 0)
+                    hand((m_setup.modifiers & Mod1Mask) ? kWmSysKeyUp : kWmKeyUp, vk);
+            }
+        }
+        XFreeEventData(display, &event.xcookie);
+        return;
+    }
+    if (event.type == m_setup.xkbEventBase) {
+        auto& xkb = reinterpret_cast<XkbEvent&>(event);
+        if (xkb.any.xkb_type == XkbStateNotify) {
+            // Raw releases carry no modifier state: it is followed from these.
+            m_setup.modifiers = xkb.state.mods;
+        } else if (xkb.any.xkb_type == XkbMapNotify || xkb.any.xkb_type == XkbNewKeyboardNotify) {
+            // Reading the new map takes a while: the UI thread does it, on a connection of its own.
+            m_keymapChanged.store(true);
+            wakeUi();
+        }
+    }
+}
+
+void X11KeySource::Reader::hand(std::uint32_t message, std::uint8_t vk) noexcept
+{
+    if (m_queue.push(message, vk)) {
+        if (vk == 13) {
+            ++m_enterQueued;
+            m_enterDown = false;  // only releases come this way
+        }
+        wakeUi();
+    }
+}
+
+void X11KeySource::Reader::wakeUi() noexcept
+{
+    // One signal per drain of the UI thread, however many events it finds.
+    if (!m_uiWakePending.exchange(true))
+        ring(m_setup.wakeUi);
+}
 
 X11KeySource::X11KeySource() = default;
 
 X11KeySource::~X11KeySource()
 {
     release();
+    m_notifier.reset();
+    if (m_wakeUi >= 0)
+        close(m_wakeUi);
 }
 
 std::uintptr_t X11KeySource::install(KeyEventSink& sink)
@@ -60,19 +332,23 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
         fail("this is a Wayland session: keys typed into its applications cannot be captured");
         return 0;
     }
-    m_connection = std::make_unique<X11Connection>();
-    if (!m_connection->valid()) {
+    // The connection is used by the reading thread and, around it, by this one. Xlib 1.8 and
+    // later do this themselves; older ones need it before the connection opens.
+    XInitThreads();
+    Reader::Setup setup;
+    setup.connection = std::make_unique<X11Connection>();
+    if (!setup.connection->valid()) {
         fail("no X display: DISPLAY is unset or its X server cannot be reached");
         return 0;
     }
-    Display* display = m_connection->display();
-    const Window root = m_connection->root();
+    Display* display = setup.connection->display();
+    const Window root = setup.connection->root();
 
     int xkbOpcode = 0;
     int xkbErrorBase = 0;
     int xkbMajor = XkbMajorVersion;
     int xkbMinor = XkbMinorVersion;
-    if (!XkbQueryExtension(display, &xkbOpcode, &m_xkbEventBase, &xkbErrorBase, &xkbMajor, &xkbMinor)) {
+    if (!XkbQueryExtension(display, &xkbOpcode, &setup.xkbEventBase, &xkbErrorBase, &xkbMajor, &xkbMinor)) {
         fail("the X server has no keyboard extension (XKB)");
         return 0;
     }
@@ -80,141 +356,88 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
     int xinputError = 0;
     int xinputMajor = kXInputMajor;
     int xinputMinor = kXInputMinor;
-    if (!XQueryExtension(display, "XInputExtension", &m_xinputOpcode, &xinputEvent, &xinputError)
+    if (!XQueryExtension(display, "XInputExtension", &setup.xinputOpcode, &xinputEvent, &xinputError)
         || XIQueryVersion(display, &xinputMajor, &xinputMinor) != Success
         || std::pair(xinputMajor, xinputMinor) < std::pair(kXInputMajor, kXInputMinor)) {
         fail("the X server lacks XInput 2.1, needed to see key releases");
         return 0;
     }
-    if (!m_table.load(display)) {
+    auto table = std::make_shared<X11KeyTable>();
+    if (!table->load(display)) {
         fail("the X server's keyboard map could not be read");
         return 0;
     }
+    setup.table = std::move(table);
 
-    // A held key reaches this connection as repeated presses only. Releases are taken from raw
-    // events, never from core ones, so this matters only to what the grab itself is sent.
-    Bool repeatDetectable = False;
-    XkbSetDetectableAutoRepeat(display, True, &repeatDetectable);
-
-    // Raw releases carry no modifier state: follow it from the server's state notifications.
     XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbModifierStateMask, XkbModifierStateMask);
     constexpr unsigned long kKeymapEvents = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
     XkbSelectEvents(display, XkbUseCoreKbd, kKeymapEvents, kKeymapEvents);
     XkbStateRec state{};
     if (XkbGetState(display, XkbUseCoreKbd, &state) == Success)
-        m_modifiers = state.mods;
+        setup.modifiers = state.mods;
 
     unsigned char maskBits[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(maskBits, XI_RawKeyRelease);
     XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof maskBits), maskBits};
     XISelectEvents(display, root, &mask, 1);
 
-    if (std::string reason = grabKeys(); !reason.empty()) {
-        fail(std::move(reason));
+    setup.grabs.plan(display, *setup.table);
+    std::string problem = setup.grabs.apply(display);
+    m_grabCounts = setup.grabs.counts();
+    if (m_wakeUi < 0) {
+        // Kept, with its notifier, for the source's life: a sink may uninstall from inside
+        // deliverQueued(), which the notifier is running.
+        m_wakeUi = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (m_wakeUi >= 0) {
+            m_notifier = std::make_unique<QSocketNotifier>(m_wakeUi, QSocketNotifier::Read);
+            QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { deliverQueued(); });
+        }
+    }
+    setup.wakeUi = m_wakeUi;
+    int xtestEvent = 0;
+    int xtestError = 0;
+    int xtestMajor = 0;
+    int xtestMinor = 0;
+    // Also loads XTest into the connection now, rather than on the first click.
+    setup.clickAhead = m_injector != nullptr && m_injector->valid()
+        && XTestQueryExtension(display, &xtestEvent, &xtestError, &xtestMajor, &xtestMinor);
+    const bool clickAhead = setup.clickAhead;
+    m_reader = std::make_unique<Reader>(std::move(setup));
+    if (clickAhead) {
+        m_routedInjector = m_injector;
+        m_routedInjector->routeThrough(m_reader->display(), &Reader::recheck, m_reader.get());
+    }
+    if (problem.empty() && (m_wakeUi < 0 || !m_reader->start()))
+        problem = "the key capture could not start its reading thread";
+    if (!problem.empty()) {
+        fail(std::move(problem));
         return 0;
     }
+    m_notifier->setEnabled(true);
 
     m_keymapTimer = std::make_unique<QTimer>();
     m_keymapTimer->setSingleShot(true);
     m_keymapTimer->setInterval(0);
     QObject::connect(m_keymapTimer.get(), &QTimer::timeout, [this] { followKeymap(); });
-    m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readEvents(); });
     m_sink = &sink;
     m_handle = ++m_lastHandle;
-    // The round trips above may have queued events that the socket will not announce again.
-    readEvents();
     return m_handle;
-}
-
-std::string X11KeySource::grabKeys()
-{
-    Display* display = m_connection->display();
-    const Window root = m_connection->root();
-
-    m_grabCounts = {};
-    std::vector<Grab> attempted;
-    std::vector<unsigned long> serials;
-    attempted.reserve(2048);
-    serials.reserve(2048);
-    std::vector<bool> failed;
-    {
-        X11ErrorTrap trap(display);
-        for (unsigned keycode = 0; keycode < 256; ++keycode) {
-            if (!m_table.anyState(keycode))
-                continue;
-            // One grab per modifier state that makes this key one of ours: AnyModifier would
-            // fail as a whole where a window manager owns a few combinations, and a keypad key
-            // is left alone in the states where it types a digit.
-            for (unsigned modifiers = 0; modifiers < 256; ++modifiers) {
-                if (m_table.vk(keycode, modifiers) == 0)
-                    continue;
-                serials.push_back(NextRequest(display));
-                attempted.push_back({keycode, modifiers});
-                // The keyboard freezes when the grab fires, until readEvents() drops the grab:
-                // keys typed meanwhile wait in the server instead of going to us.
-                XGrabKey(display, static_cast<int>(keycode), modifiers, root, False, GrabModeAsync,
-                         GrabModeSync);
-            }
-        }
-        trap.sync();
-        failed.assign(attempted.size(), false);
-        for (const X11TrappedError& error : trap.errors()) {
-            if (error.requestCode != X_GrabKey)
-                continue;
-            const auto it = std::lower_bound(serials.begin(), serials.end(), error.serial);
-            if (it != serials.end() && *it == error.serial)
-                failed[static_cast<std::size_t>(it - serials.begin())] = true;
-        }
-    }
-
-    for (std::size_t i = 0; i < attempted.size(); ++i) {
-        if (failed[i]) {
-            ++m_grabCounts.failed;
-        } else {
-            ++m_grabCounts.succeeded;
-            m_grabs.push_back(attempted[i]);
-        }
-    }
-
-    const unsigned numLock = XkbKeysymToModifiers(display, XK_Num_Lock);
-    const unsigned lockStates[] = {0u, LockMask, numLock, LockMask | numLock};
-    for (KeySym keysym : kEssentialKeysyms) {
-        const KeyCode keycode = XKeysymToKeycode(display, keysym);
-        if (keycode == 0)
-            continue;
-        for (unsigned modifiers : lockStates) {
-            const auto held = std::find_if(attempted.begin(), attempted.end(), [&](const Grab& grab) {
-                return grab.keycode == keycode && grab.modifiers == modifiers;
-            });
-            if (held != attempted.end() && failed[static_cast<std::size_t>(held - attempted.begin())])
-                return "another program holds the arrow keys or Enter";
-        }
-    }
-    if (m_grabs.empty())
-        return "the keyboard map has no arrow keys or Enter to capture";
-    return {};
 }
 
 void X11KeySource::followKeymap()
 {
-    if (!m_connection)
+    if (!m_reader)
         return;
-    Display* display = m_connection->display();
-    X11KeyTable fresh;
+    // A connection of this thread's own: the grabbing one belongs to the reader.
+    X11Connection connection;
+    auto fresh = std::make_shared<X11KeyTable>();
     // A new keyboard notification also comes whenever input switches between two physical
     // keyboards with the same map: regrab only when some key really changed meaning.
-    if (fresh.load(display) && !(fresh == m_table)) {
-        for (const Grab& grab : m_grabs)
-            XUngrabKey(display, static_cast<int>(grab.keycode), grab.modifiers, m_connection->root());
-        m_grabs.clear();
-        m_table = std::move(fresh);
-        // Nobody is waiting for a result here: whatever could be grabbed is kept.
-        grabKeys();
-    }
-    // Reading the map and syncing made Xlib read the socket: events it queued meanwhile (a
-    // grabbed press that froze the keyboard among them) will not be announced again.
-    readEvents();
+    if (!connection.valid() || !fresh->load(connection.display()) || *fresh == *m_reader->table())
+        return;
+    X11KeyGrabs grabs;
+    grabs.plan(connection.display(), *fresh);
+    m_reader->regrab(std::move(fresh), std::move(grabs));
 }
 
 void X11KeySource::fail(std::string reason)
@@ -237,103 +460,64 @@ void X11KeySource::uninstall(std::uintptr_t handle)
 void X11KeySource::release()
 {
     m_keymapTimer.reset();
-    if (m_notifier) {
+    if (m_notifier)
         m_notifier->setEnabled(false);
-        if (m_reading)
-            m_notifier.release()->deleteLater();  // its signal is running now: a sink uninstalled
-        else
-            m_notifier.reset();
+    if (m_reader)
+        m_reader->stop();
+    if (m_routedInjector != nullptr) {
+        // Presses sent ahead for events the sink never got, or did not ask for, are released
+        // (once is enough: the button is either down or not).
+        bool unclaimed = m_routedInjector->takeUnclaimedPress();
+        std::uint32_t message = 0;
+        std::uint32_t vk = 0;
+        bool sentAhead = false;
+        while (m_reader->queue().pop(message, vk, &sentAhead))
+            unclaimed = unclaimed || sentAhead;
+        if (unclaimed)
+            m_routedInjector->leftButtonUp();
+        m_routedInjector->routeThrough(nullptr);
+        m_routedInjector = nullptr;
     }
-    if (m_connection && m_connection->valid()) {
-        Display* display = m_connection->display();
-        const Window root = m_connection->root();
-        for (const Grab& grab : m_grabs)
-            XUngrabKey(display, static_cast<int>(grab.keycode), grab.modifiers, root);
-        // Thaws the keyboard should a grab have fired that was not dropped yet.
-        XUngrabKeyboard(display, CurrentTime);
-        XSync(display, True);
-    }
-    m_connection.reset();
-    m_grabs.clear();
-    m_downVk.fill(0);
-    m_modifiers = 0;
+    // Drops the grabs and closes the connection; what the thread queued goes too.
+    m_reader.reset();
+    if (m_wakeUi >= 0)
+        drain(m_wakeUi);
     m_sink = nullptr;
     m_handle = 0;
 }
 
-void X11KeySource::readEvents() noexcept
+bool X11KeySource::settle(int timeoutMs)
 {
-    // Drained in full: Xlib may hold events in its own queue that the socket no longer announces.
-    // The connection is looked up anew each time, as a sink may uninstall from inside deliver().
-    m_reading = true;
-    while (m_connection && XPending(m_connection->display()) > 0) {
-        XEvent event;
-        XNextEvent(m_connection->display(), &event);
-        handleEvent(event);
-    }
-    m_reading = false;
+    if (!m_reader || !m_reader->settle(timeoutMs))
+        return false;
+    deliverQueued();
+    return true;
 }
 
-void X11KeySource::handleEvent(XEvent& event) noexcept
+void X11KeySource::deliverQueued() noexcept
 {
-    Display* display = m_connection->display();
-    if (event.type == KeyPress) {
-        // Only grabbed keys come as core presses. The grab fired and froze the keyboard: drop
-        // it right away so that everything after this press reaches its window as usual.
-        XUngrabKeyboard(display, event.xkey.time);
-        XFlush(display);
-        const std::uint8_t vk = m_table.vk(event.xkey.keycode, event.xkey.state);
-        if (vk == 0)
-            return;
-        m_downVk[event.xkey.keycode & 0xFFu] = vk;
-        deliver((event.xkey.state & Mod1Mask) ? kWmSysKeyDown : kWmKeyDown, vk);
+    drain(m_wakeUi);
+    if (!m_reader)
         return;
+    m_reader->acknowledgeWake();
+    std::uint32_t message = 0;
+    std::uint32_t vk = 0;
+    // The reader is looked up anew each time: a sink may uninstall (or install again) from
+    // inside KeyboardProc.
+    bool sentAhead = false;
+    while (m_reader && m_sink != nullptr && m_reader->queue().pop(message, vk, &sentAhead)) {
+        const KeyEvent event{kKeyActionCode, message, vk, 0};
+        X11InputInjector* injector = sentAhead ? m_routedInjector : nullptr;
+        if (injector != nullptr)
+            injector->expectPressSentAhead();
+        Reader* reader = m_reader.get();
+        m_sink->KeyboardProc(event);
+        // The sink did not press for this event after all: take the press back.
+        if (injector != nullptr && injector == m_routedInjector && injector->takeUnclaimedPress())
+            injector->leftButtonUp();
+        if (vk == 13 && m_reader.get() == reader)
+            reader->enterHandled();
     }
-    if (event.type == GenericEvent) {
-        if (event.xcookie.extension != m_xinputOpcode || !XGetEventData(display, &event.xcookie))
-            return;
-        unsigned keycode = 256;
-        if (event.xcookie.evtype == XI_RawKeyRelease)
-            keycode = static_cast<unsigned>(static_cast<const XIRawEvent*>(event.xcookie.data)->detail);
-        XFreeEventData(display, &event.xcookie);
-        if (keycode >= 256)
-            return;
-        // A key pressed through our grab is released as what it was pressed as, even if
-        // NumLock changed meanwhile; one pressed before (or past) the grabs counts as what it
-        // reports now.
-        std::uint8_t vk = m_downVk[keycode];
-        m_downVk[keycode] = 0;
-        if (vk == 0)
-            vk = m_table.vk(keycode, m_modifiers);
-        if (vk != 0)
-            deliver((m_modifiers & Mod1Mask) ? kWmSysKeyUp : kWmKeyUp, vk);
-        return;
-    }
-    if (event.type == m_xkbEventBase) {
-        auto& xkb = reinterpret_cast<XkbEvent&>(event);
-        switch (xkb.any.xkb_type) {
-        case XkbStateNotify:
-            m_modifiers = xkb.state.mods;
-            break;
-        case XkbMapNotify:
-            XkbRefreshKeyboardMapping(&xkb.map);
-            if (m_keymapTimer)
-                m_keymapTimer->start();
-            break;
-        case XkbNewKeyboardNotify:
-            if (m_keymapTimer)
-                m_keymapTimer->start();
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-void X11KeySource::deliver(std::uint32_t message, std::uint8_t vk) noexcept
-{
-    if (m_sink == nullptr)
-        return;
-    const KeyEvent event{kKeyActionCode, message, vk, 0};
-    m_sink->KeyboardProc(event);
+    if (m_reader && m_reader->takeKeymapChange() && m_keymapTimer)
+        m_keymapTimer->start();
 }

@@ -1,15 +1,20 @@
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
 #include "platform/x11/x11_error_trap.h"
+#include "platform/x11/x11_input_injector.h"
 #include "platform/x11/x11_key_source.h"
+#include "platform/x11/x11_pointer.h"
 #include "tests/x11/x11_test_support.h"
 
 #include <X11/Xlib.h>
@@ -78,7 +83,7 @@ protected:
 
     /// Taps z and waits for it at the probe: every key typed before has then reached the probe
     /// or never will. The server wrote each of those events to the source's connection no later
-    /// than the probe's, so one more pass of the loop has the source read them all.
+    /// than the probe's, so the source's settle() hands them all to the sink.
     void flush()
     {
         const unsigned z = keyboard.keycode(XK_z);
@@ -87,7 +92,9 @@ protected:
         ASSERT_TRUE(waitUntil([&] {
             return probe.events().size() > before && probe.events().back() == ProbeEvent{KeyRelease, z};
         }));
-        QCoreApplication::processEvents();
+        if (handle != 0) {
+            ASSERT_TRUE(source.settle());
+        }
     }
 
     /// What the sink got after its first |from| events.
@@ -228,6 +235,35 @@ TEST_F(X11KeySourceTest, HeldArrowRepeatsAsKeyDownsWithOneKeyUpWhileOtherKeysSti
     EXPECT_EQ(probePresses(XK_Right), 0);
 }
 
+TEST_F(X11KeySourceTest, KeysKeepReachingTheFocusedWindowWhileTheUiThreadIsStalled)
+{
+    const unsigned a = keyboard.keycode(XK_a);
+    const unsigned b = keyboard.keycode(XK_b);
+    bool lettersArrived = false;
+    // This thread (Qt's loop, where the sink runs) waits in join() meanwhile: each grabbed
+    // press must still be dropped at once, or the letters after it would wait in the server.
+    std::thread typist([&] {
+        XTestKeyboard typing;
+        typing.press(XK_Right);
+        typing.tap(XK_a);
+        typing.press(XK_Return);
+        typing.tap(XK_b);
+        typing.release(XK_Return);
+        typing.release(XK_Right);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!lettersArrived && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            probe.drain();
+            lettersArrived = probe.received(KeyRelease, a) && probe.received(KeyRelease, b);
+        }
+    });
+    typist.join();
+    EXPECT_TRUE(lettersArrived);
+    flush();
+    EXPECT_EQ(sink.events(), (Pairs{{kDown, 39}, {kDown, 13}, {kUp, 13}, {kUp, 39}}));
+    EXPECT_EQ(probePresses(XK_Right) + probePresses(XK_Return), 0);
+}
+
 TEST_F(X11KeySourceTest, UninstallReleasesEveryGrabAndAnotherInstallTakesOver)
 {
     source.uninstall(handle);
@@ -287,6 +323,112 @@ TEST_F(X11KeySourceTest, FollowsAChangeOfTheKeyboardMap)
     keyboard.tap(XK_Right);
     flush();
     EXPECT_EQ(sink.events(), (Pairs{{kDown, 39}, {kUp, 39}}));
+}
+
+namespace {
+
+/// Presses the left button on Enter's first key-down of a hold and releases it on its key-up,
+/// as the engine does; or, declining, claims Enter and leaves the button alone.
+class ClickingSink final : public KeyEventSink {
+public:
+    ClickingSink(InputInjector& injector, bool clicks) : m_injector(injector), m_clicks(clicks) {}
+    std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override
+    {
+        if (m_clicks && event.vkCode == 13 && event.message == kWmKeyDown && !m_held) {
+            m_injector.leftButtonDown();
+            m_held = true;
+        } else if (m_clicks && event.vkCode == 13 && event.message == kWmKeyUp && m_held) {
+            m_injector.leftButtonUp();
+            m_held = false;
+        }
+        ++events;
+        return 1;
+    }
+    int events = 0;
+
+private:
+    InputInjector& m_injector;
+    bool m_clicks;
+    bool m_held = false;
+};
+
+} // namespace
+
+TEST(X11KeySourceClickAhead, EachPressTheCaptureSendsAheadIsPairedWithOneRelease)
+{
+    ProbeWindow probe;
+    ASSERT_TRUE(probe.ready());
+    X11Pointer pointer;
+    pointer.moveTo(probe.centreX(), probe.centreY());
+    XTestKeyboard keyboard;
+    X11InputInjector injector;
+    ASSERT_TRUE(injector.valid());
+    const ProbeEvent press{ButtonPress, 1};
+    const ProbeEvent release{ButtonRelease, 1};
+    const ClickingSink* sink = nullptr;
+
+    struct Case {
+        const char* name;
+        bool sinkClicks;
+        std::function<void(X11KeySource&, std::uintptr_t)> type;
+        std::vector<ProbeEvent> buttons;
+    };
+    const Case cases[] = {
+        {"two taps", true, [&](X11KeySource&, std::uintptr_t) { keyboard.tap(XK_Return); keyboard.tap(XK_Return); },
+         {press, release, press, release}},
+        {"held until it repeats", true,
+         [&](X11KeySource& source, std::uintptr_t) {
+             keyboard.press(XK_Return);
+             ASSERT_TRUE(waitUntil([&] { return sink->events >= 3; }));
+             source.settle();
+             EXPECT_FALSE(probe.received(ButtonRelease, 1)) << "released while held";
+             keyboard.release(XK_Return);
+         },
+         {press, release}},
+        {"Alt held", true,
+         [&](X11KeySource&, std::uintptr_t) {
+             keyboard.press(XK_Alt_L);
+             keyboard.tap(XK_Return);
+             keyboard.release(XK_Alt_L);
+         },
+         {}},
+        {"a sink that leaves the button alone", false, [&](X11KeySource&, std::uintptr_t) { keyboard.tap(XK_Return); },
+         {press, release}},
+        {"uninstalled before the sink got the key", true,
+         [&](X11KeySource& source, std::uintptr_t handle) {
+             keyboard.press(XK_Return);
+             // Qt's loop is not run, so the sink cannot get it; the press still goes out.
+             for (int i = 0; i < 2500 && !probe.received(ButtonPress, 1); ++i) {
+                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                 probe.drain();
+             }
+             source.uninstall(handle);
+             keyboard.release(XK_Return);
+         },
+         {press, release}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        probe.clear();
+        ClickingSink clicking(injector, c.sinkClicks);
+        sink = &clicking;
+        X11KeySource source;
+        source.clickAheadWith(&injector);
+        const std::uintptr_t handle = source.install(clicking);
+        ASSERT_NE(handle, 0u) << source.lastError();
+        c.type(source, handle);
+        waitUntil([&] { return probe.events().size() >= c.buttons.size(); }, std::chrono::seconds(2));
+        source.settle();
+        // Whatever else would come has come by the time the probe gets this.
+        keyboard.tap(XK_z);
+        ASSERT_TRUE(waitUntil([&] { return probe.received(KeyRelease, keyboard.keycode(XK_z)); }));
+        std::vector<ProbeEvent> buttons;
+        for (const ProbeEvent& e : probe.events())
+            if (e.type == ButtonPress || e.type == ButtonRelease)
+                buttons.push_back(e);
+        EXPECT_EQ(buttons, c.buttons);
+        source.uninstall(handle);
+    }
 }
 
 TEST(X11KeySource, LeavesCombinationsAnotherClientHoldsToIt)

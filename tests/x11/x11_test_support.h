@@ -54,6 +54,9 @@ public:
     int centreY() const { return kY + kHeight / 2; }
 
     const std::vector<ProbeEvent>& events() const { return m_events; }
+    /// Reads what arrived without Qt's loop, for a thread other than the loop's while that
+    /// thread is held up.
+    void drain();
     bool received(int type, unsigned detail) const;
     void clear() { m_events.clear(); }
 
@@ -62,8 +65,6 @@ private:
     static constexpr int kY = 100;
     static constexpr int kWidth = 300;
     static constexpr int kHeight = 200;
-
-    void drain();
 
     X11Connection m_connection;
     unsigned long m_window = 0;
