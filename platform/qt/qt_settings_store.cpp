@@ -45,6 +45,20 @@ std::optional<std::string> faithfulText(const QVariant& value)
         // An unquoted "1,5" (a decimal comma typed by hand) arrives as a list; joining with ","
         // gives back what was typed, apart from blanks QSettings trimmed around the items.
         return value.toStringList().join(QLatin1Char(',')).toStdString();
+    case QMetaType::QVariantList: {
+        // The same list when an item starts with '@' ("@5,5"): QSettings then parses each item
+        // as a value of its own. It writes such a list back with the '@' escaped, which reads as
+        // a string list; both must read as the same text.
+        std::string joined;
+        const QVariantList items = value.toList();
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            const std::optional<std::string> item = faithfulText(items[i]);
+            if (!item)
+                return std::nullopt;
+            joined += (i == 0 ? "" : ",") + *item;
+        }
+        return joined;
+    }
     case QMetaType::QByteArray: {
         const QByteArray bytes = value.toByteArray();
         QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
