@@ -11,6 +11,8 @@ packages=(
     xvfb xauth openbox trayer xdotool x11-utils wmctrl imagemagick
     # the Windows build and its tests
     g++-mingw-w64-x86-64 wine wine64
+    # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
+    clang libfuzzer-14-dev libclang-rt-14-dev
 )
 
 missing=()
