@@ -42,15 +42,16 @@ std::optional<std::string> faithfulText(const QVariant& value)
     case QMetaType::QString:
         return value.toString().toStdString();
     case QMetaType::QStringList:
-        // An unquoted "1,5" (a decimal comma typed by hand) arrives as a list; joining with ","
-        // gives back what was typed, apart from blanks QSettings trimmed around the items.
-        return value.toStringList().join(QLatin1Char(',')).toStdString();
     case QMetaType::QVariantList: {
-        // The same list when an item starts with '@' ("@5,5"): QSettings then parses each item
-        // as a value of its own. It writes such a list back with the '@' escaped, which reads as
-        // a string list; both must read as the same text.
-        std::string joined;
+        // An unquoted "1,5" (a decimal comma typed by hand) arrives as a list; its items joined
+        // with "," give back what was typed, apart from blanks QSettings trimmed around them.
+        // When an item starts with '@' ("@5,5") the items are values of their own, and QSettings
+        // writes such a list back with the '@' escaped, as a list of strings: both read as the
+        // same text. An empty list has none: QSettings writes it back as @Invalid().
         const QVariantList items = value.toList();
+        if (items.isEmpty())
+            return std::nullopt;
+        std::string joined;
         for (qsizetype i = 0; i < items.size(); ++i) {
             const std::optional<std::string> item = faithfulText(items[i]);
             if (!item)
