@@ -35,12 +35,21 @@ std::string convertedKey(std::string_view app, std::string_view section, std::st
     return joined;
 }
 
+/// |text| as UTF-8; nothing when it holds a lone surrogate (a malformed "\x" escape gives one),
+/// which has no UTF-8 form and which QSettings drops when it writes the value back.
+std::optional<std::string> utf8Text(const QString& text)
+{
+    if (!text.isValidUtf16())
+        return std::nullopt;
+    return text.toStdString();
+}
+
 /// The text a non-text stored value faithfully stands for, or nothing.
 std::optional<std::string> faithfulText(const QVariant& value)
 {
     switch (value.typeId()) {
     case QMetaType::QString:
-        return value.toString().toStdString();
+        return utf8Text(value.toString());
     case QMetaType::QStringList:
     case QMetaType::QVariantList: {
         // An unquoted "1,5" (a decimal comma typed by hand) arrives as a list; its items joined
