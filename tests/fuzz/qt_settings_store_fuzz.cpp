@@ -1,7 +1,8 @@
 // The Linux settings store reading arbitrary file bytes: the input is the whole settings file.
 // Reading never crashes and gives Ok, Missing or Failed; then, as at an exit, every value read
 // as text is saved back with that text by the same store, which must succeed; and a fresh store
-// then reads every key exactly as before (nothing saved changed, nothing unsaved was lost).
+// then reads every readable or missing key exactly as before (nothing saved changed, nothing
+// unsaved was lost).
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -75,9 +76,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 FUZZ_CHECK(store.save("Pavro", "Settings", kKeys[i], value.text) == StoreStatus::Ok);
         }
     }
+    // A value that read as Failed may come back in another form: QSettings rewrites the whole
+    // file and drops what it cannot write. The program never took such a value, and replaces it
+    // at its exit.
     QtSettingsStore fresh;
     const Reading again = readAll(fresh);
-    for (std::size_t i = 0; i < std::size(kKeys); ++i)
-        FUZZ_CHECK(again[i].status == first[i].status && again[i].text == first[i].text);
+    for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+        if (first[i].status != StoreStatus::Failed)
+            FUZZ_CHECK(again[i].status == first[i].status && again[i].text == first[i].text);
+    }
     return 0;
 }
