@@ -18,6 +18,8 @@ packages=(
     # packages and what checks them: dpkg-shlibdeps and file (the .deb's computed dependencies),
     # unzip, the desktop entry and AppStream validators, the manual page formatter
     dpkg-dev file unzip desktop-file-utils appstream groff-base man-db
+    # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
+    clang libfuzzer-14-dev libclang-rt-14-dev
 )
 
 missing=()

@@ -43,16 +43,40 @@ std::string convertedKey(std::string_view app, std::string_view section, std::st
     return joined;
 }
 
+/// |text| as UTF-8; nothing when it holds a lone surrogate (a malformed "\x" escape gives one),
+/// which has no UTF-8 form and which QSettings drops when it writes the value back.
+std::optional<std::string> utf8Text(const QString& text)
+{
+    if (!text.isValidUtf16())
+        return std::nullopt;
+    return text.toStdString();
+}
+
 /// The text a non-text stored value faithfully stands for, or nothing.
 std::optional<std::string> faithfulText(const QVariant& value)
 {
     switch (value.typeId()) {
     case QMetaType::QString:
-        return value.toString().toStdString();
+        return utf8Text(value.toString());
     case QMetaType::QStringList:
-        // An unquoted "1,5" (a decimal comma typed by hand) arrives as a list; joining with ","
-        // gives back what was typed, apart from blanks QSettings trimmed around the items.
-        return value.toStringList().join(QLatin1Char(',')).toStdString();
+    case QMetaType::QVariantList: {
+        // An unquoted "1,5" (a decimal comma typed by hand) arrives as a list; its items joined
+        // with "," give back what was typed, apart from blanks QSettings trimmed around them.
+        // When an item starts with '@' ("@5,5") the items are values of their own, and QSettings
+        // writes such a list back with the '@' escaped, as a list of strings: both read as the
+        // same text. An empty list has none: QSettings writes it back as @Invalid().
+        const QVariantList items = value.toList();
+        if (items.isEmpty())
+            return std::nullopt;
+        std::string joined;
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            const std::optional<std::string> item = faithfulText(items[i]);
+            if (!item)
+                return std::nullopt;
+            joined += (i == 0 ? "" : ",") + *item;
+        }
+        return joined;
+    }
     case QMetaType::QByteArray: {
         const QByteArray bytes = value.toByteArray();
         QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
