@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PavroState state;
     state.IsOn = kTrue;
     state.ArrowDown[2] = 1;
-    std::int32_t interval = RecalcMotion(-1, fields, ".", state, 25).value_or(25);
+    std::int32_t interval = ComputeMotion(-1, fields, ".", state, 25).value_or(25);
     CallLog log;
     FakePointer pointer(log);
 
@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!line.empty() && line[0] >= '0' && line[0] <= '3') {
             const int index = line[0] - '0';
             fields[index] = line.substr(1);
-            newInterval = RecalcMotion(static_cast<std::int16_t>(index), fields, ".", state, interval);
+            newInterval = ComputeMotion(static_cast<std::int16_t>(index), fields, ".", state, interval);
         } else {
-            newInterval = RecalcMotion(static_cast<std::int8_t>(line.empty() ? 0 : line[0]), fields, ".", state,
+            newInterval = ComputeMotion(static_cast<std::int8_t>(line.empty() ? 0 : line[0]), fields, ".", state,
                                        interval);
         }
 

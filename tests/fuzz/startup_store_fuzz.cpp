@@ -11,7 +11,7 @@
 #include <string>
 
 #include "engine/numbers.h"
-#include "platform/fake/fake_platform.h"
+#include "tests/unit/program_fixture.h"
 #include "shell/form1.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool onOffReadable = !store.failReads.count("OnOff");
 
     FakePlatform platform(store, locks);
-    Form1 form(platform.formPlatform("."));
+    Form1 form(formPlatform(platform));
     form.Form_Load();
     FUZZ_CHECK(!form.ended());
     for (; line != lines.end(); ++line) {
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case '=': store.set("OnOff", std::string(line->substr(1))); break;
         case '+': {
             FakePlatform second(store, locks);
-            Form1 secondForm(second.formPlatform("."));
+            Form1 secondForm(formPlatform(second));
             secondForm.Form_Load();
             FUZZ_CHECK(secondForm.ended());
             break;
