@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -27,6 +29,14 @@
 #include "platform/x11/x11_key_table.h"
 
 namespace {
+
+// True when the connection's socket is closed or broken: nothing left to read, ever.
+bool serverGone(int fd) noexcept
+{
+    char byte = 0;
+    const ssize_t peeked = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
 
 // XInput 2.1 is the first version that sends raw events to every client that selected them,
 // not only to the one holding a grab; below it an arrow's release could never be seen.
@@ -220,6 +230,11 @@ void X11KeySource::Reader::run() noexcept
         poll(watched, 2, -1);
         if (watched[1].revents & POLLIN)
             drain(m_wakeSelf);
+        // The server went away. Xlib would end the process from this thread (its I/O error
+        // handler calls exit), racing the UI thread's own orderly end: stop reading instead and
+        // leave the loss to the UI thread's connection, which sees it too.
+        if ((watched[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && serverGone(watched[0].fd))
+            return;
     }
 }
 
