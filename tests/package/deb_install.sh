@@ -22,7 +22,6 @@ if [[ ${1:-} == session ]]; then
     mkdir -p "$XDG_CONFIG_HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
     conf=$XDG_CONFIG_HOME/Pavro/Pavro.conf
     on_off() { sed -n 's/^OnOff=//p' "$conf" 2>/dev/null; }
-    file_id() { stat -c '%i %.9Y %s' "$conf" 2>/dev/null; }
 
     trayer --edge top --align right --SetDockType true --expand true --widthtype request --height 32 \
         --transparent false --tint 0x808080 >"$work/trayer.log" 2>&1 &
@@ -57,11 +56,8 @@ if [[ ${1:-} == session ]]; then
     [[ $status == 0 ]] || fail "the second launch ended with status $status"
     log "second launch of /usr/bin/Pavro ran $(($(now_ms) - start)) ms"
     [[ $(on_off) == 1 ]] || fail "the second launch stored OnOff=$(on_off), not 1"
-    written_by_second=$(file_id)
-    # The running copy follows on its next tick: its switch rewrites the store and its icon.
-    rewritten() { [[ $(file_id) != "$written_by_second" ]]; }
-    wait_until 10 rewritten ||
-        fail "the running copy did not follow the second launch"
+    # The running copy follows on its next tick (often before the second copy has ended): its
+    # switch changes the icon's image.
     wait_until 10 icon_image_changed "$icon" "$work/icon-off.png" "$work/icon-on.png" || fail "the tray icon kept its image after the switch"
     kill -0 "$pavro" 2>/dev/null || fail "the running copy ended"
 
