@@ -84,6 +84,20 @@ probe_sync
 check "Alt+Left does not reach the probe" not probe_after "$mark" ' 37$'
 check "Alt+Left does not move the pointer" pointer_at "$x0" "$y0"
 
+# A release while Alt is down ends its press: the pointer stops and the button goes up.
+xdotool mousemove 150 300
+xdotool keydown Right
+sleep 0.2
+xdotool keydown alt keyup Right keyup alt
+wait_until 5 pointer_still
+read -r x0 y0 <<<"$(pointer)"
+sleep 0.3
+check "Right released while Alt is down stops the pointer" pointer_at "$x0" "$y0"
+xdotool mousemove 150 300
+mark=$(probe_lines)
+xdotool keydown Return keydown alt keyup Return keyup alt
+check "Enter released while Alt is down releases the button" wait_until 5 probe_after "$mark" '^LBUTTONUP$'
+
 second_launch
 check "the second launch stored OnOff 0" onoff_is 0
 check "the running copy switched off" wait_until 5 capture_is off
