@@ -76,6 +76,9 @@ public:
     void displayLost();
     /// True once the window was unloaded: the program is over.
     bool ended() const { return m_ended; }
+    /// True when the real exit could not save every setting: a program with no console
+    /// tells the user once its loop has ended.
+    bool exitSaveFailed() const { return m_exitSaveFailed; }
 
     // --- The user's and the platform's events ---
     void Form_Resize() override;
@@ -143,6 +146,7 @@ private:
     FormControls m_controls;
     HookKeys m_hook;
     bool m_ended = false;
+    bool m_exitSaveFailed = false;
     bool m_captureFailureReported = false;
     bool m_secondInstance = false;
 };

@@ -46,21 +46,34 @@ DWORD WINAPI messageBoxThread(LPVOID parameter)
 } // namespace
 
 Win32TrayIcon::Win32TrayIcon(HINSTANCE instance, HWND window)
-    : m_window(window)
-    , m_active(loadIcon(instance, IDI_PAVRO_ACTIVE))
-    , m_inactive(loadIcon(instance, IDI_PAVRO_INACTIVE))
+    : m_instance(instance)
+    , m_window(window)
     , m_taskbarCreated(RegisterWindowMessageA("TaskbarCreated"))
 {
+    loadImages();
 }
 
 Win32TrayIcon::~Win32TrayIcon()
 {
     if (m_shown)
         remove();
+    destroyImages();
+}
+
+void Win32TrayIcon::loadImages()
+{
+    m_active = loadIcon(m_instance, IDI_PAVRO_ACTIVE);
+    m_inactive = loadIcon(m_instance, IDI_PAVRO_INACTIVE);
+}
+
+void Win32TrayIcon::destroyImages()
+{
     if (m_active != nullptr)
         DestroyIcon(m_active);
     if (m_inactive != nullptr)
         DestroyIcon(m_inactive);
+    m_active = nullptr;
+    m_inactive = nullptr;
 }
 
 HICON Win32TrayIcon::iconFor(TrayImage image) const
@@ -190,7 +203,15 @@ bool Win32TrayIcon::handleMessage(HWND window, UINT message, WPARAM wParam, LPAR
     }
     if (m_taskbarCreated == 0 || message != m_taskbarCreated || !m_wanted)
         return false;
+    // The old images stay valid until the shell holds the new ones.
+    const HICON oldActive = m_active;
+    const HICON oldInactive = m_inactive;
+    loadImages();
     NOTIFYICONDATAA native = toNative(m_image);
-    m_shown = Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
+    m_shown = Shell_NotifyIconA(NIM_MODIFY, &native) != FALSE || Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
+    if (oldActive != nullptr)
+        DestroyIcon(oldActive);
+    if (oldInactive != nullptr)
+        DestroyIcon(oldInactive);
     return true;
 }
