@@ -36,6 +36,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         MessageBoxA(nullptr, text.c_str(), "Pavro", MB_OK | MB_ICONERROR);
         return 1;
     }
+    keys.setRenewTarget(window.handle(), &log);
     Win32TrayIcon tray(instance, window.handle());
     window.addMessageHandler(tray);
 

@@ -11,6 +11,11 @@ namespace {
 
 constexpr const wchar_t* kWindowClass = L"PavroForm1";
 constexpr UINT kUnloadMessage = WM_APP + 1;
+// Session notifications refused at logon (the session service not yet running) are asked
+// for again at this interval, this many times.
+constexpr UINT_PTR kSessionRetryTimer = 1;
+constexpr UINT kSessionRetryMs = 2000;
+constexpr int kSessionRetries = 60;
 // A control's identifier is this plus its position in the layout; it starts above IDOK and
 // IDCANCEL, which the dialog manager sends for Enter and Escape.
 constexpr int kFirstControlId = 100;
@@ -109,9 +114,19 @@ bool Win32SettingsWindow::create()
     }
     m_dpi = win32WindowDpi(m_window);
     m_font = makeFont(m_dpi);
-    if (WTSRegisterSessionNotification(m_window, NOTIFY_FOR_THIS_SESSION))
-        m_sessionNotifications = true;
+    registerSessionNotifications();
     return true;
+}
+
+void Win32SettingsWindow::registerSessionNotifications()
+{
+    m_sessionNotifications = WTSRegisterSessionNotification(m_window, NOTIFY_FOR_THIS_SESSION) != FALSE;
+    if (m_sessionNotifications || m_sessionRetries >= kSessionRetries) {
+        KillTimer(m_window, kSessionRetryTimer);
+        return;
+    }
+    if (m_sessionRetries++ == 0)
+        SetTimer(m_window, kSessionRetryTimer, kSessionRetryMs, nullptr);
 }
 
 HFONT Win32SettingsWindow::makeFont(int dpi)
@@ -478,10 +493,18 @@ LRESULT Win32SettingsWindow::handleMessage(UINT message, WPARAM wParam, LPARAM l
         // Moved to a monitor of another scale, or the scale changed (per-monitor awareness).
         applyDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
+    case kRenewKeyCaptureMessage:
+        renewKeyCapture();
+        return 0;
+    case WM_TIMER:
+        if (wParam == kSessionRetryTimer && !m_sessionNotifications)
+            registerSessionNotifications();
+        return 0;
     case kUnloadMessage:
         DestroyWindow(m_window);
         return 0;
     case WM_DESTROY:
+        KillTimer(m_window, kSessionRetryTimer);
         if (m_sessionNotifications)
             WTSUnRegisterSessionNotification(m_window);
         m_sessionNotifications = false;

@@ -72,6 +72,8 @@ private:
     void onScroll(HWND bar, int code, int position);
     void onCommand(int id, int notification);
     void renewKeyCapture();
+    /// Asks for the session notifications (unlock, connect); a refusal is retried on a timer.
+    void registerSessionNotifications();
 
     /// What the window keeps of each control of the layout, at the same position.
     struct Control {
@@ -96,4 +98,5 @@ private:
     bool m_inPopup = false;
     bool m_sessionNotifications = false;
     bool m_sessionEnded = false;
+    int m_sessionRetries = 0;
 };
