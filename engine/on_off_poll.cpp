@@ -12,6 +12,20 @@ bool PollDisagrees(const StoredText& onOff, std::int16_t isOn, std::string_view 
     return (*value == 1.0 && isOn == 0) || (*value == 0.0 && isOn == -1);
 }
 
+bool PollFollows(const StoredText& onOff, const StoredText& seen, std::int16_t isOn,
+                 std::string_view decimalSeparator)
+{
+    return !(onOff == seen) && PollDisagrees(onOff, isOn, decimalSeparator);
+}
+
+bool UnfollowedRequest(const StoredText& current, const StoredText& seen, std::string_view decimalSeparator)
+{
+    if (current == seen || current.status != StoreStatus::Ok)
+        return false;
+    const auto value = parseNumber(current.text, decimalSeparator);
+    return value && (*value == 0.0 || *value == 1.0);
+}
+
 std::optional<std::int32_t> IntervalAfterPollSwitch(std::int16_t isOnNow, std::string_view refreshText,
                                                     std::string_view decimalSeparator)
 {

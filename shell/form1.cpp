@@ -11,8 +11,18 @@
 
 namespace {
 
+// "what: reason", or just what when no reason is known.
+std::string withReason(std::string_view what, const std::string& reason)
+{
+    std::string text(what);
+    if (!reason.empty())
+        text.append(": ").append(reason);
+    return text;
+}
+
 constexpr std::string_view kOnOffKey = "OnOff";
 constexpr const char* kCaptureFailureText = "Pointer control could not capture the arrow keys";
+constexpr std::string_view kStoreSaveFailureText = "The settings cannot be saved";
 
 // The tray record's fixed values: uFlags = message + icon + tip, callbacks as mouse-move.
 constexpr std::uint32_t kTrayRecordSize = 44;
@@ -82,7 +92,16 @@ void Form1::Form_Load()
     RecalcMotion(-1);
     LoadSettings();
     RecalcMotion(-1);
-    m_platform.store.save(kAppName, kSectionName, kOnOffKey, decimalText(m_controls.chkDefault[0]));
+    const std::string startState = decimalText(m_controls.chkDefault[0]);
+    if (m_platform.store.save(kAppName, kSectionName, kOnOffKey, startState) == StoreStatus::Ok) {
+        m_onOffSeen = {StoreStatus::Ok, startState};
+    } else {
+        noteStoreFailure(kStoreSaveFailureText);
+        // What stays stored is no request: the poll follows only what changes from here.
+        const StoredText left = m_platform.store.read(kAppName, kSectionName, kOnOffKey);
+        if (left.status != StoreStatus::Failed)
+            m_onOffSeen = left;
+    }
     setTimerEnabled(true);
 
     const AppVersion& version = m_platform.version;
@@ -103,6 +122,8 @@ void Form1::Form_Load()
                               "pointer control\n";
 
     m_platform.view.hide();
+    m_trayReady = true;
+    tellStoreFailure();
 
     if (m_controls.chkDefault[0] == 1) {
         tray.hIcon = TrayImage::Active;
@@ -115,12 +136,23 @@ void Form1::secondInstanceToggle()
 {
     // An unknown stored state (missing, unreadable, not a number) counts as off, so the
     // toggle asks the running copy to switch on.
-    const StoredText stored = m_platform.store.read(kAppName, kSectionName, kOnOffKey);
-    std::optional<double> value;
-    if (stored.status == StoreStatus::Ok)
-        value = parseNumber(stored.text, m_platform.decimalSeparator);
-    const bool turnOn = !value || *value == 0.0;
-    m_platform.store.save(kAppName, kSectionName, kOnOffKey, turnOn ? "1" : "0");
+    // Read, flip and write under the store's lock, so launches at the same moment each flip.
+    const StoreStatus status = m_platform.store.update(
+        kAppName, kSectionName, kOnOffKey, [this](const StoredText& stored) -> std::optional<std::string> {
+            std::optional<double> value;
+            if (stored.status == StoreStatus::Ok)
+                value = parseNumber(stored.text, m_platform.decimalSeparator);
+            const bool turnOn = !value || *value == 0.0;
+            return std::string(turnOn ? "1" : "0");
+        });
+    if (status != StoreStatus::Ok) {
+        const std::string reason = m_platform.store.lastError();
+        m_exitCode = 1;
+        m_exitReason = "Pavro is running, but it could not be switched: "
+                       + (reason.empty() ? std::string("the settings store refused the change") : reason);
+        if (m_platform.errors)
+            *m_platform.errors << m_exitReason << '\n';
+    }
 
     m_secondInstance = true;
     m_state.QuitRequested = kTrue;
@@ -148,7 +180,7 @@ void Form1::realExitSteps()
     m_exitSaveFailed = true;  // until the save has gone through: a throwing store fails too
     skipOnFailure([&] { m_exitSaveFailed = !SaveSettings(); });
     if (m_exitSaveFailed && m_platform.errors)
-        *m_platform.errors << "Pavro: the settings could not all be saved\n";
+        *m_platform.errors << "Pavro: the settings could not all be saved: " << m_saveError << '\n';
     skipOnFailure([&] { m_platform.tray.remove(); });
     skipOnFailure([&] { m_hook.HookOff(); });
 }
@@ -229,7 +261,7 @@ void Form1::mnuOnOff_Click()
     if (m_ended)
         return;
     m_state.IsOn = static_cast<std::int16_t>(~m_state.IsOn);
-    const char* stateText;
+    const char* stateText = nullptr;
     bool captureFailed = false;
     if (m_state.IsOn != 0) {
         captureFailed = !m_hook.HookOn();
@@ -242,7 +274,7 @@ void Form1::mnuOnOff_Click()
         m_state.TrayData.hIcon = TrayImage::Inactive;
         stateText = "0";
     }
-    m_platform.store.save(kAppName, kSectionName, kOnOffKey, stateText);
+    storeOnOff(stateText);
     m_platform.tray.modify(m_state.TrayData.hIcon);
     if (captureFailed)
         reportCaptureFailure();
@@ -261,9 +293,48 @@ void Form1::reportCaptureFailure()
     if (m_captureFailureReported)
         return;
     m_captureFailureReported = true;
-    m_platform.tray.showMessage("Pavro", kCaptureFailureText);
+    // The reason goes to the user too: it names what to do (a permission to grant, say).
+    const std::string reason = m_platform.keys.lastError();
+    m_platform.tray.showMessage("Pavro", withReason(kCaptureFailureText, reason));
     if (m_platform.errors)
-        *m_platform.errors << "Pavro: " << kCaptureFailureText << ": " << m_platform.keys.lastError() << '\n';
+        *m_platform.errors << "Pavro: " << kCaptureFailureText << ": " << reason << '\n';
+}
+
+void Form1::storeOnOff(const std::string& stateText)
+{
+    bool written = false;
+    const StoreStatus status = m_platform.store.update(
+        kAppName, kSectionName, kOnOffKey, [&](const StoredText& current) -> std::optional<std::string> {
+            // A second launch that landed since this copy last looked is followed by the next
+            // poll; storing over it would lose that switch.
+            if (UnfollowedRequest(current, m_onOffSeen, m_platform.decimalSeparator))
+                return std::nullopt;
+            written = true;
+            return stateText;
+        });
+    if (status != StoreStatus::Ok)
+        noteStoreFailure(kStoreSaveFailureText);
+    else if (written)
+        m_onOffSeen = {StoreStatus::Ok, stateText};
+}
+
+void Form1::noteStoreFailure(std::string_view what)
+{
+    if (!m_storeFailure.empty())
+        return;
+    const std::string reason = m_platform.store.lastError();
+    m_storeFailure = withReason(what, reason);
+    tellStoreFailure();
+}
+
+void Form1::tellStoreFailure()
+{
+    if (!m_trayReady || m_storeFailureTold || m_storeFailure.empty())
+        return;
+    m_storeFailureTold = true;
+    m_platform.tray.showMessage("Pavro", m_storeFailure);
+    if (m_platform.errors)
+        *m_platform.errors << "Pavro: " << m_storeFailure << '\n';
 }
 
 void Form1::renewKeyCapture()
@@ -308,7 +379,10 @@ void Form1::Timer1_Timer()
         m_hook.ReleaseHeldInput();
 
     const StoredText onOff = m_platform.store.read(kAppName, kSectionName, kOnOffKey);
-    if (!PollDisagrees(onOff, m_state.IsOn, m_platform.decimalSeparator))
+    const bool follow = PollFollows(onOff, m_onOffSeen, m_state.IsOn, m_platform.decimalSeparator);
+    if (onOff.status != StoreStatus::Failed)
+        m_onOffSeen = onOff;
+    if (!follow)
         return;
     mnuOnOff_Click();
     if (auto interval = IntervalAfterPollSwitch(m_state.IsOn, m_controls.Text1[3], m_platform.decimalSeparator))

@@ -79,6 +79,10 @@ public:
     /// True when the real exit could not save every setting: a program with no console
     /// tells the user once its loop has ended.
     bool exitSaveFailed() const { return m_exitSaveFailed; }
+    /// The program's exit status once ended(): 1 when a second launch could not switch the
+    /// running copy, else 0; exitReason() then says why in one line.
+    int exitCode() const { return m_exitCode; }
+    const std::string& exitReason() const { return m_exitReason; }
 
     // --- The user's and the platform's events ---
     void Form_Resize() override;
@@ -122,8 +126,9 @@ public:
     // --- Settings store operations ---
     void LoadSettings();
     /// Writes the seven keys; false at the first failing write or on a version overflow
-    /// (the keys written before stay written).
+    /// (the keys written before stay written), with saveError() saying why.
     bool SaveSettings();
+    const std::string& saveError() const { return m_saveError; }
     /// Recomputes the motion values from the fields (ComputeMotion) and applies a new tick
     /// interval to the timer.
     void RecalcMotion(std::int16_t index);
@@ -139,6 +144,9 @@ private:
     void setTimerEnabled(bool enabled);
     void setOnOffCaptions(const char* caption);
     void reportCaptureFailure();
+    void storeOnOff(const std::string& stateText);
+    void noteStoreFailure(std::string_view what);
+    void tellStoreFailure();
     std::string readSetting(std::string_view key, std::string_view fallback, bool& ok);
 
     FormPlatform m_platform;
@@ -149,4 +157,13 @@ private:
     bool m_exitSaveFailed = false;
     bool m_captureFailureReported = false;
     bool m_secondInstance = false;
+    /// "OnOff" as this copy last read or stored it: only a different value is a request.
+    StoredText m_onOffSeen;
+    /// The first store failure, told once the tray icon is there to tell it.
+    std::string m_storeFailure;
+    bool m_storeFailureTold = false;
+    bool m_trayReady = false;
+    std::string m_saveError;
+    int m_exitCode = 0;
+    std::string m_exitReason;
 };

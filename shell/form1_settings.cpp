@@ -6,6 +6,7 @@
 namespace {
 
 constexpr std::string_view kFieldKeys[4] = {"StdDist", "FastDist", "TimeFast", "Refresh"};
+constexpr std::string_view kStoreReadFailureText = "The settings cannot be read, the defaults are used";
 constexpr std::string_view kCheckKeys[2] = {"LoadStart", "ScanCode"};
 
 } // namespace
@@ -23,6 +24,8 @@ std::string Form1::readSetting(std::string_view key, std::string_view fallback, 
 {
     const StoredText stored = m_platform.store.read(kAppName, kSectionName, key);
     ok = stored.status != StoreStatus::Failed;
+    if (!ok && !m_platform.store.lastError().empty())
+        noteStoreFailure(kStoreReadFailureText);
     if (stored.status == StoreStatus::Ok)
         return stored.text;
     return std::string(fallback);
@@ -73,17 +76,26 @@ std::optional<std::int16_t> Form1::versionNumber(AppVersion version)
 bool Form1::SaveSettings()
 {
     SettingsStore& store = m_platform.store;
+    const auto saved = [&](std::string_view key, std::string_view text) {
+        if (store.save(kAppName, kSectionName, key, text) == StoreStatus::Ok)
+            return true;
+        m_saveError = store.lastError();
+        if (m_saveError.empty())
+            m_saveError = "the settings store refused " + std::string(key);
+        return false;
+    };
     for (int i = 0; i < 4; ++i) {
-        if (store.save(kAppName, kSectionName, kFieldKeys[i], m_controls.Text1[i]) != StoreStatus::Ok)
+        if (!saved(kFieldKeys[i], m_controls.Text1[i]))
             return false;
     }
     for (int i = 0; i < 2; ++i) {
-        if (store.save(kAppName, kSectionName, kCheckKeys[i], decimalText(m_controls.chkDefault[i]))
-            != StoreStatus::Ok)
+        if (!saved(kCheckKeys[i], decimalText(m_controls.chkDefault[i])))
             return false;
     }
     const auto version = versionNumber(m_platform.version);
-    if (!version)
+    if (!version) {
+        m_saveError = "the version number does not fit";
         return false;
-    return store.save(kAppName, kSectionName, "version", decimalText(*version)) == StoreStatus::Ok;
+    }
+    return saved("version", decimalText(*version));
 }

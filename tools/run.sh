@@ -19,14 +19,15 @@ export PAVRO_BIN="$ROOT/build/bin/Pavro"
 export SWEEPRA_BIN="$ROOT/build/bin/Sweepra"
 export PROBE_BIN="$ROOT/build/bin/key_probe"
 export SELECTION_OWNER_BIN="$ROOT/build/bin/selection_owner"
+PAVRO_VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$ROOT/build/CMakeCache.txt")
+export PAVRO_VERSION
 set +e
-# The session helpers of the desktop tests: start_session, start_tray, start_pavro, ... and a
+# The session helpers of the desktop tests: start_desktop, start_pavro, ... and a
 # cleanup on exit that stops every process they started.
 source "$ROOT/tests/e2e/session.sh"
 
 echo "No display: demonstrating Pavro in a private X session"
-start_session
-start_tray
+start_desktop
 echo "  X server $DISPLAY with openbox and a tray panel"
 # A store and runtime folder of the demonstration's own: the user's settings stay untouched.
 new_profile demo
@@ -38,16 +39,13 @@ echo "  a second launch (it ran ${SECOND_MS} ms) turned pointer control on ${FOL
 
 start_probe 100 150 1000 600
 xdotool mousemove 200 400
-wait_until 5 bash -c '[[ $(xdotool getmouselocation --shell | sed -n "s/^X=//p") == 200 ]]'
+wait_until 5 pointer_at 200 400
 echo "  pointer before holding Right: $(pointer_x),$(pointer_y)"
-xdotool keydown Right
-sleep 1  # the hold itself
-xdotool keyup Right
-wait_until 5 bash -c 'a=$(xdotool getmouselocation); sleep 0.06; [[ $a == $(xdotool getmouselocation) ]]'
+hold Right 1
 echo "  pointer after holding Right for 1 s: $(pointer_x),$(pointer_y) (the default tick model: 646 px in 40 ticks)"
 
 xdotool key Return
-probe_mark
+probe_sync
 if probe_has '^ButtonPress 1 '; then
     echo "  Enter clicked the probe window: $(grep -m1 '^ButtonPress 1 ' "$PROBE_LOG")"
 else
@@ -60,21 +58,10 @@ else
 fi
 
 # The settings window, opened from the tray icon's menu, for the screenshot.
-icon=""
-for w in $(xdotool search --onlyvisible --class Pavro 2>/dev/null); do
-    [[ $(xwininfo -children -id "$w" | sed -n 's/^ *Parent window id: \(0x[0-9a-f]*\).*/\1/p') != \
-       $(xwininfo -root | sed -n 's/^xwininfo: Window id: \(0x[0-9a-f]*\).*/\1/p') ]] && icon=$w
-done
-if [[ -n $icon ]]; then
+if icon=$(tray_icon); then
     xdotool mousemove --window "$icon" 11 15 click 3
     # The menu is open once an override-redirect window of ours sits on the root window.
-    wait_until 5 bash -c '
-        root=$(xwininfo -root | sed -n "s/^xwininfo: Window id: \(0x[0-9a-f]*\).*/\1/p")
-        for w in $(xdotool search --onlyvisible --class Pavro 2>/dev/null); do
-            info=$(xwininfo -children -id "$w")
-            grep -q "Parent window id: $root" <<<"$info" && xwininfo -id "$w" | grep -q "Override Redirect State: yes" && exit 0
-        done
-        exit 1'
+    wait_until 5 menu_window >/dev/null
     # The open menu holds the keyboard, so these reach it even with pointer control on.
     xdotool key Down Down Return
     wait_until 5 bash -c "[[ -n \$(xdotool search --onlyvisible --name '^Cursor ' 2>/dev/null) ]]"
@@ -84,6 +71,6 @@ import -window root "$SCREENSHOT"
 echo "  screenshot: $SCREENSHOT"
 
 kill -TERM "$PAVRO_PID"
-wait_until 5 bash -c "! kill -0 $PAVRO_PID 2>/dev/null"
+wait_until 5 pavro_ended
 echo "  Pavro ended on SIGTERM and saved: $(tr '\n' ' ' <"$CONF")"
 echo "Stopping the X session"

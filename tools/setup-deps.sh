@@ -9,8 +9,15 @@ packages=(
     libgtest-dev libgmock-dev
     # desktop tests: a private X server, a window manager, a tray panel, input and screenshots
     xvfb xauth openbox trayer xdotool x11-utils wmctrl imagemagick
+    # the evdev backend inside a virtual machine (the kernel package is fetched by the test)
+    qemu-system-x86 busybox-static cpio
+    # the shell under a Wayland compositor
+    weston qt6-wayland inotify-tools
     # the Windows build and its tests
     g++-mingw-w64-x86-64 wine wine64
+    # packages and what checks them: dpkg-shlibdeps and file (the .deb's computed dependencies),
+    # unzip, the desktop entry and AppStream validators, the manual page formatter
+    dpkg-dev file unzip desktop-file-utils appstream groff-base man-db
 )
 
 missing=()

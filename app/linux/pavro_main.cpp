@@ -1,4 +1,5 @@
-// Pavro on Linux: Qt for the window, tray, timer and store; Xlib for keys, clicks and pointer.
+// Pavro on Linux: Qt for the window, tray, timer and store; Xlib for keys, clicks and pointer in
+// an X11 session, evdev and uinput in a Wayland one.
 
 #include <QApplication>
 #include <QLocale>
@@ -6,6 +7,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "linux_input.h"
 #include "pavro_version.h"
 #include "platform/qt/qt_exit_signals.h"
 #include "platform/qt/qt_instance_lock.h"
@@ -13,9 +15,6 @@
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_settings_window.h"
 #include "platform/qt/qt_tray_icon.h"
-#include "platform/x11/x11_input_injector.h"
-#include "platform/x11/x11_key_source.h"
-#include "platform/x11/x11_pointer.h"
 #include "shell/form1.h"
 
 namespace {
@@ -45,16 +44,14 @@ int main(int argc, char* argv[])
     // takes the ordinary exit.
     QtExitSignals exitSignals;
 
-    X11KeySource keys;
-    X11InputInjector injector;
-    X11Pointer pointer;
+    LinuxInput input;
     QtSettingsStore store;
     QtSettingsWindow window;
     QtTrayIcon tray(&std::cerr);
     QtRepeatingTimer timer;
     QtInstanceLock instance(QStringLiteral("Pavro"), &std::cerr);
 
-    FormPlatform platform{keys, injector, pointer, store, window, tray, timer, instance,
+    FormPlatform platform{input.keys(), input.injector(), input.pointer(), store, window, tray, timer, instance,
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
                           QLocale::system().decimalPoint().toStdString(), &std::cerr};
     // The window, tray icon and timer report to the form from its construction on.
@@ -63,7 +60,7 @@ int main(int argc, char* argv[])
 
     form.Form_Load();
     if (form.ended())
-        return 0;
+        return form.exitCode();
     // Registered after the store was first used, so the store's own static state is torn
     // down after this handler runs, not before.
     g_runningForExit = &form;

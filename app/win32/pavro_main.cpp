@@ -55,8 +55,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     Form1 form(platform);
 
     form.Form_Load();
-    if (form.ended())
-        return 0;
+    if (form.ended()) {
+        // A second launch that could not switch the running copy: this program has no console.
+        if (form.exitCode() != 0)
+            MessageBoxA(nullptr, form.exitReason().c_str(), "Pavro", MB_OK | MB_ICONERROR);
+        return form.exitCode();
+    }
     log << "Pavro " << PAVRO_VERSION_TEXT << " started\n";
 
     MSG message{};

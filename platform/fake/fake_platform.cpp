@@ -1,6 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -89,7 +90,8 @@ bool FakePointer::moveTo(std::int32_t x, std::int32_t y)
 StoredText FakeSettingsStore::read(std::string_view app, std::string_view section, std::string_view key)
 {
     m_log.add("GetSetting " + std::string(key));
-    if (m_data.failReads.count(std::string(key)))
+    m_lastError = m_data.unusable;
+    if (!m_data.unusable.empty() || m_data.failReads.count(std::string(key)))
         return {StoreStatus::Failed, {}};
     const auto group = m_data.values.find(sectionKey(app, section));
     if (group == m_data.values.end())
@@ -104,8 +106,13 @@ StoreStatus FakeSettingsStore::save(std::string_view app, std::string_view secti
                                     std::string_view value)
 {
     m_log.add("SaveSetting " + std::string(key) + "=" + std::string(value));
-    if (m_data.failSaves.count(std::string(key)))
+    m_lastError = m_data.unusable;
+    if (!m_data.unusable.empty())
         return StoreStatus::Failed;
+    if (m_data.failSaves.count(std::string(key))) {
+        m_lastError = "the test refused to write " + std::string(key);
+        return StoreStatus::Failed;
+    }
     m_data.values[sectionKey(app, section)][std::string(key)] = std::string(value);
     return StoreStatus::Ok;
 }
@@ -113,9 +120,25 @@ StoreStatus FakeSettingsStore::save(std::string_view app, std::string_view secti
 StoreStatus FakeSettingsStore::removeSection(std::string_view app, std::string_view section)
 {
     m_log.add("DeleteSetting " + sectionKey(app, section));
-    if (m_data.failRemove)
+    m_lastError = m_data.unusable.empty() ? "the test refused the removal" : m_data.unusable;
+    if (m_data.failRemove || !m_data.unusable.empty())
         return StoreStatus::Failed;
     return m_data.values.erase(sectionKey(app, section)) ? StoreStatus::Ok : StoreStatus::Missing;
+}
+
+StoreStatus FakeSettingsStore::update(std::string_view app, std::string_view section, std::string_view key,
+                                      const Change& change)
+{
+    if (auto other = std::exchange(m_data.beforeUpdate, nullptr))
+        other();
+    m_log.add("UpdateSetting " + std::string(key));
+    const StoredText current = read(app, section, key);
+    if (current.status == StoreStatus::Failed && !m_lastError.empty())
+        return StoreStatus::Failed;
+    const std::optional<std::string> next = change(current);
+    if (!next)
+        return StoreStatus::Ok;
+    return save(app, section, key, *next);
 }
 
 std::string FakeStoreData::value(const std::string& key) const

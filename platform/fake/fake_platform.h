@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -92,8 +93,13 @@ struct FakeStoreData {
 
     std::map<std::string, std::map<std::string, std::string>> values;  ///< "app/section" -> key -> text
     std::set<std::string> failSaves;  ///< keys whose save fails
-    std::set<std::string> failReads;  ///< keys whose read fails
+    std::set<std::string> failReads;  ///< keys whose value is not text
     bool failRemove = false;
+    /// When set, the store as a whole is unusable: every call fails with this reason.
+    std::string unusable;
+    /// Runs once, just before the next update takes the store's lock: another process
+    /// acting in between.
+    std::function<void()> beforeUpdate;
 };
 
 /// One process's access to the shared store, recording into that process's log.
@@ -104,10 +110,15 @@ public:
     StoreStatus save(std::string_view app, std::string_view section, std::string_view key,
                      std::string_view value) override;
     StoreStatus removeSection(std::string_view app, std::string_view section) override;
+    /// Logs "UpdateSetting <key>", then the read and the save it makes.
+    StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
+                       const Change& change) override;
+    std::string lastError() const override { return m_lastError; }
 
 private:
     FakeStoreData& m_data;
     CallLog& m_log;
+    std::string m_lastError;
 };
 
 /// A view that shows what it was told in its public fields, starting from the layout.

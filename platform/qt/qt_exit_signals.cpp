@@ -42,17 +42,27 @@ QtExitSignals::QtExitSignals()
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     m_installed = true;
-    for (int signalNumber : kExitSignals)
-        m_installed = (::sigaction(signalNumber, &action, nullptr) == 0) && m_installed;
+    for (int i = 0; i < 3; ++i) {
+        struct sigaction& previous = m_previous[i];
+        if (::sigaction(kExitSignals[i], nullptr, &previous) != 0) {
+            m_installed = false;
+            continue;
+        }
+        // nohup leaves SIGHUP ignored so the program outlives its terminal: keep it so. (A shell
+        // also starts background jobs with SIGINT ignored; an interrupt still ends the program.)
+        if (kExitSignals[i] == SIGHUP && previous.sa_handler == SIG_IGN)
+            continue;
+        m_replaced[i] = ::sigaction(kExitSignals[i], &action, nullptr) == 0;
+        m_installed = m_replaced[i] && m_installed;
+    }
 }
 
 QtExitSignals::~QtExitSignals()
 {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (int signalNumber : kExitSignals)
-        ::sigaction(signalNumber, &action, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        if (m_replaced[i])
+            ::sigaction(kExitSignals[i], &m_previous[i], nullptr);
+    }
     m_notifier.reset();
     for (int& socket : g_signalSockets) {
         if (socket >= 0)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <csignal>
+
 #include <QObject>
 #include <QSocketNotifier>
 
@@ -9,7 +11,8 @@ class FormEventSink;
 
 /// Turns SIGTERM, SIGINT and SIGHUP into the sink's sessionEnding on the UI thread, so a
 /// termination request runs the program's ordinary exit (settings saved, icon removed,
-/// capture released) instead of killing it mid-way. One instance per process.
+/// capture released) instead of killing it mid-way. A SIGHUP the program was started with
+/// ignored (nohup) stays ignored. One instance per process.
 class QtExitSignals final : public QObject {
 public:
     /// Installs the handlers at once; each signal reaches the sink from the event loop.
@@ -27,4 +30,7 @@ private:
     FormEventSink* m_sink = nullptr;
     std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_installed = false;
+    /// What each signal did before, put back on destruction; only those replaced are restored.
+    struct sigaction m_previous[3] {};
+    bool m_replaced[3] = {};
 };

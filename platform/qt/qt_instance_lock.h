@@ -9,20 +9,24 @@
 #include "platform/instance_lock.h"
 
 /// The single-instance lock: a QLockFile named after the program in the session's runtime
-/// folder ($XDG_RUNTIME_DIR; when that is unset, a private 0700 folder /tmp/runtime-<uid>
-/// that this class creates and checks). The lock dies with the process; a lock left by a
-/// copy that crashed is taken over.
+/// folder ($XDG_RUNTIME_DIR), or in a private 0700 folder /tmp/runtime-<uid> that this
+/// class creates and checks when that is unset, not a private folder of this user (it is then
+/// refused with a message) or can't hold the lock (a read-only mount). The lock dies with the
+/// process; a lock whose holder can't be shown alive (left by a crash, empty after a power
+/// loss, unreadable) is taken over.
 class QtInstanceLock final : public InstanceLock {
 public:
-    /// |errors| hears why the lock could not be placed (may be null).
+    /// |errors| hears why a folder was refused or the lock could not be placed (may be null).
     QtInstanceLock(QString programName, std::ostream* errors);
     bool tryAcquire() override;
 
-    /// The runtime folder, created when needed; empty when no safe folder could be had, with
-    /// |reason| saying why.
-    static QString runtimeFolder(QString& reason);
-
 private:
+    enum class Attempt { Acquired, HeldByAnother, Unusable };
+    Attempt tryIn(const QString& folder);
+    /// The fallback folder, created when needed; empty when no safe one could be had.
+    QString fallbackFolder();
+    void tell(const QString& text);
+
     QString m_programName;
     std::ostream* m_errors;
     std::unique_ptr<QLockFile> m_lock;

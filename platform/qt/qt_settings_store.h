@@ -14,16 +14,28 @@
 #include "platform/settings_store.h"
 
 class QSettings;
-class QTemporaryDir;
 
 /// The settings store on Linux: one INI file per application,
 /// $XDG_CONFIG_HOME/<app>/<app>.conf (default ~/.config/<app>/<app>.conf), sections as groups.
-/// Every process of the user reaches the same file; writes go through QSettings, which takes
-/// the file's lock and replaces the file by a rename, so a crash never leaves half a file.
+/// Every process of the user reaches the same file; it needs no other folder (no runtime or
+/// temporary folder).
 ///
-/// read() costs one stat() while the file is unchanged; any difference in inode, size or
-/// nanosecond modification time makes it parse the file afresh, so another process's write
-/// is never missed.
+/// Only a store that is safe to use is touched: the configuration folder and the application's
+/// folder must belong to the user the program runs as, and the file must be a regular file of
+/// at most kMaxFileSize bytes, or a link to a regular file of that user (as dotfile managers
+/// make). A link to anything else, a FIFO, a device or a larger file is refused with a reason
+/// (lastError()) instead of being written through, blocking or filling memory.
+///
+/// Reading: the file is opened without waiting and its bytes are handed to QSettings through a
+/// private in-memory copy, so what is parsed is exactly what was checked. read() costs a few
+/// stat() calls while the file is unchanged; any difference in inode, size or nanosecond
+/// modification time makes it parse afresh, so another process's write is never missed. One
+/// parsed copy per application is kept for reading (QSettings keeps one more of the file it last
+/// wrote); both are bounded by the size limit.
+///
+/// Writing: save, removeSection and update hold an exclusive lock on the application's folder
+/// (flock, released by the kernel however the process ends), and QSettings merges the change
+/// into the file and replaces it by a rename, so a crash never leaves half a file.
 ///
 /// Values that are not plain text (a list from an unquoted comma, @ByteArray, @Variant) read
 /// as text when there is a faithful one: a list as its items joined by ",", bytes that are
@@ -33,6 +45,9 @@ class QTemporaryDir;
 /// was.
 class QtSettingsStore final : public SettingsStore {
 public:
+    /// A settings file is well under a kilobyte; anything past this is not one.
+    static constexpr off_t kMaxFileSize = 1 << 20;
+
     QtSettingsStore();
     ~QtSettingsStore() override;
     QtSettingsStore(const QtSettingsStore&) = delete;
@@ -42,12 +57,14 @@ public:
     StoreStatus save(std::string_view app, std::string_view section, std::string_view key,
                      std::string_view value) override;
     StoreStatus removeSection(std::string_view app, std::string_view section) override;
+    StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
+                       const Change& change) override;
+    std::string lastError() const override { return m_lastError; }
 
     /// The file that holds |app|'s settings.
     static QString filePath(std::string_view app);
 
-private:
-    /// What stat() said about the file when it was last parsed.
+    /// What stat() said about a file.
     struct FileIdentity {
         bool exists = false;
         dev_t device = 0;
@@ -58,12 +75,15 @@ private:
         bool operator==(const FileIdentity&) const = default;
     };
 
-    /// One application's parsed file, kept while the file stays the same.
-    struct Snapshot {
+private:
+    /// One application's places and its parsed file, kept while the file stays the same.
+    struct AppFile {
+        QByteArray configHome;
+        QByteArray folder;
+        QByteArray file;
         FileIdentity identity;
         std::unique_ptr<QSettings> settings;
-        QString aliasPath;
-        QByteArray encodedPath;  ///< the real file, as stat() takes it
+        int copyFd = -1;  ///< the in-memory file QSettings parses
         bool valid = false;
     };
 
@@ -73,13 +93,22 @@ private:
         QVariant original;
     };
 
-    static FileIdentity identify(const QByteArray& encodedPath);
-    std::unique_ptr<QSettings> openFresh(std::string_view app, QString& aliasPath);
-    void dropAlias(QString& aliasPath);
-    void forget(std::string_view app);
+    class FolderLock;
+    enum class Found { Missing, File, Refused };
 
-    std::unique_ptr<QTemporaryDir> m_aliasRoot;
-    std::uint64_t m_aliasCounter = 0;
-    std::map<std::string, Snapshot, std::less<>> m_snapshots;
+    AppFile& entryFor(std::string_view app);
+    Found inspect(const AppFile& entry, FileIdentity& identity);
+    static bool sameFile(const AppFile& entry);
+    bool parse(AppFile& entry);
+    StoreStatus lockFolder(AppFile& entry, bool create, FolderLock& lock);
+    StoreStatus writeLocked(AppFile& entry, const std::function<StoreStatus(QSettings&)>& edit);
+    StoreStatus saveLocked(AppFile& entry, std::string_view app, std::string_view section, std::string_view key,
+                           std::string_view value);
+    std::string whyNotWritten(const AppFile& entry) const;
+    StoredText failRead(std::string error);
+    StoreStatus fail(std::string error);
+
+    std::map<std::string, AppFile, std::less<>> m_files;
     std::map<std::string, ConvertedValue, std::less<>> m_converted;
+    std::string m_lastError;
 };

@@ -55,18 +55,25 @@ std::wstring Win32RegistryStore::sectionPath(std::string_view app, std::string_v
     return L"Software\\" + win32Widen(std::string(app)) + L"\\" + win32Widen(std::string(section));
 }
 
+StoreStatus Win32RegistryStore::fail(std::string reason)
+{
+    m_lastError = std::move(reason);
+    return StoreStatus::Failed;
+}
+
 StoredText Win32RegistryStore::read(std::string_view app, std::string_view section, std::string_view key)
 {
+    m_lastError.clear();
     try {
         const std::wstring path = sectionPath(app, section);
         if (path.empty())
-            return {StoreStatus::Failed, {}};
+            return {fail("no such settings section"), {}};
         RegistryKey handle;
         LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, handle.out());
         if (status == ERROR_FILE_NOT_FOUND)
             return {StoreStatus::Missing, {}};
         if (status != ERROR_SUCCESS)
-            return {StoreStatus::Failed, {}};
+            return {fail("the registry refused the read: " + win32ErrorText(static_cast<unsigned long>(status))), {}};
 
         const std::wstring name = win32Widen(std::string(key));
         // Most values are a few characters: the first query uses the stack. A value that grows
@@ -86,52 +93,90 @@ StoredText Win32RegistryStore::read(std::string_view app, std::string_view secti
         }
         if (status == ERROR_FILE_NOT_FOUND)
             return {StoreStatus::Missing, {}};
-        if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        if (status != ERROR_SUCCESS)
+            return {fail("the registry refused the read: " + win32ErrorText(static_cast<unsigned long>(status))), {}};
+        // A value of another type is the value's fault, not the store's: no reason.
+        if (type != REG_SZ && type != REG_EXPAND_SZ)
             return {StoreStatus::Failed, {}};
         return {StoreStatus::Ok, textOf(data, size)};
     } catch (const std::bad_alloc&) {
-        return {StoreStatus::Failed, {}};
+        return {fail("out of memory"), {}};
     }
 }
 
 StoreStatus Win32RegistryStore::save(std::string_view app, std::string_view section, std::string_view key,
                                      std::string_view value)
 {
+    m_lastError.clear();
     try {
         const std::wstring path = sectionPath(app, section);
         if (path.empty())
-            return StoreStatus::Failed;
+            return fail("no such settings section");
         RegistryKey handle;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                            nullptr, handle.out(), nullptr)
-            != ERROR_SUCCESS)
-            return StoreStatus::Failed;
+        LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                         KEY_SET_VALUE, nullptr, handle.out(), nullptr);
+        if (status != ERROR_SUCCESS)
+            return fail("the registry refused the write: " + win32ErrorText(static_cast<unsigned long>(status)));
         const std::wstring name = win32Widen(std::string(key));
         const std::wstring text = win32Widen(std::string(value));
         // One value is written in one call, so a reader sees the old text or the new one.
         const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-        if (RegSetValueExW(handle.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes)
-            != ERROR_SUCCESS)
-            return StoreStatus::Failed;
+        status = RegSetValueExW(handle.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                bytes);
+        if (status != ERROR_SUCCESS)
+            return fail("the registry refused the write: " + win32ErrorText(static_cast<unsigned long>(status)));
         return StoreStatus::Ok;
     } catch (const std::bad_alloc&) {
-        return StoreStatus::Failed;
+        return fail("out of memory");
+    }
+}
+
+StoreStatus Win32RegistryStore::update(std::string_view app, std::string_view section, std::string_view key,
+                                       const Change& change)
+{
+    m_lastError.clear();
+    try {
+        const std::wstring name = L"Local\\" + win32Widen(std::string(app)) + L"." + win32Widen(std::string(section))
+                                  + L".Update";
+        HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+        if (mutex == nullptr)
+            return fail("the settings lock is unavailable: " + win32ErrorText(GetLastError()));
+        // A holder keeps it for one read and one write; one that died mid-way left it abandoned,
+        // which hands it over.
+        const DWORD waited = WaitForSingleObject(mutex, 2000);
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+            CloseHandle(mutex);
+            return fail("the settings stay locked by another process");
+        }
+        StoreStatus result = StoreStatus::Ok;
+        const StoredText current = read(app, section, key);
+        if (current.status == StoreStatus::Failed && !m_lastError.empty()) {
+            result = StoreStatus::Failed;
+        } else if (const std::optional<std::string> next = change(current)) {
+            result = save(app, section, key, *next);
+        }
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+        return result;
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory");
     }
 }
 
 StoreStatus Win32RegistryStore::removeSection(std::string_view app, std::string_view section)
 {
+    m_lastError.clear();
     try {
         const std::wstring path = sectionPath(app, section);
         if (path.empty())
-            return StoreStatus::Failed;
+            return fail("no such settings section");
         const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
         if (status == ERROR_SUCCESS)
             return StoreStatus::Ok;
         if (status == ERROR_FILE_NOT_FOUND)
             return StoreStatus::Missing;
-        return StoreStatus::Failed;
+        return fail("the registry refused the removal: " + win32ErrorText(static_cast<unsigned long>(status)));
     } catch (const std::bad_alloc&) {
-        return StoreStatus::Failed;
+        return fail("out of memory");
     }
 }

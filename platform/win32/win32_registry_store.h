@@ -18,9 +18,18 @@ public:
     /// Deletes the section's key with every value and subkey under it; the application's key
     /// and its other values stay.
     StoreStatus removeSection(std::string_view app, std::string_view section) override;
+    /// Holds a named mutex of the session ("Local\<app>.<section>.Update") from the read to the
+    /// write, so two updates of any processes never interleave.
+    StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
+                       const Change& change) override;
+    std::string lastError() const override { return m_lastError; }
 
     /// "Software\<app>\<section>", or empty when a name is empty or holds a backslash: such a
     /// name would address a different key (deleting "Software\Pavro\" would take the whole
     /// application's key with it).
     static std::wstring sectionPath(std::string_view app, std::string_view section);
+
+private:
+    StoreStatus fail(std::string reason);
+    std::string m_lastError;
 };

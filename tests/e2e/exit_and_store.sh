@@ -17,10 +17,7 @@ write_store() {  # write_store <content>: the store as a user's editor would lea
     printf '%b' "$1" >"$CONF"
 }
 
-ended() { ! kill -0 "$PAVRO_PID" 2>/dev/null; }
-
-start_session
-start_tray
+start_desktop
 
 # --- SIGTERM, SIGINT and SIGHUP take the real exit ---
 for signal in TERM INT HUP; do
@@ -28,10 +25,10 @@ for signal in TERM INT HUP; do
     start_pavro || { fail "Pavro did not start"; continue; }
     switch_by_second_launch 1
     kill -"$signal" "$PAVRO_PID"
-    check "SIG$signal ended Pavro" wait_until 5 ended
+    check "SIG$signal ended Pavro" wait_until 5 pavro_ended
     wait "$PAVRO_PID"
     check "... with status 0" test $? = 0
-    expect_values StdDist=25 FastDist=80 TimeFast=250 Refresh=25 LoadStart=0 ScanCode=0 version=10016 OnOff=1
+    expect_values StdDist=25 FastDist=80 TimeFast=250 Refresh=25 LoadStart=0 ScanCode=0 version=$STORED_VERSION OnOff=1
     check "... and released the keys: an arrow reaches the desktop again" bash -c '
         x=$(xdotool getmouselocation --shell | sed -n "s/^X=//p")
         xdotool keydown Right; sleep 0.1; xdotool keyup Right
@@ -44,18 +41,18 @@ write_store '[Settings]\nStdDist=abc\nFastDist=1e400\nTimeFast=99999999999999999
 start_pavro || fail "Pavro did not start on odd numbers"
 check "odd numbers: the running copy still follows a second launch" switch_by_second_launch 1
 kill -TERM "$PAVRO_PID"
-check "odd numbers: SIGTERM ended Pavro" wait_until 5 ended
-expect_values StdDist=abc FastDist=1e400 TimeFast=99999999999999999999 Refresh= LoadStart=0 ScanCode=2 version=10016
+check "odd numbers: SIGTERM ended Pavro" wait_until 5 pavro_ended
+expect_values StdDist=abc FastDist=1e400 TimeFast=99999999999999999999 Refresh= LoadStart=0 ScanCode=2 version=$STORED_VERSION
 
 new_profile hostile-forms
 write_store '[Other]\nKeep=yes\n\n[Settings]\nStdDist=line\\nbreak\nFastDist=@ByteArray(80)\nTimeFast=1, 5\nRefresh=99999999999\nLoadStart=@Invalid()\nScanCode=abc\nOnOff=0\n'
 start_pavro || fail "Pavro did not start on odd forms"
 check "odd forms: the running copy still follows a second launch" switch_by_second_launch 1
 kill -TERM "$PAVRO_PID"
-check "odd forms: SIGTERM ended Pavro" wait_until 5 ended
+check "odd forms: SIGTERM ended Pavro" wait_until 5 pavro_ended
 # A list and a byte array read as their text and go back in their own form; a value with no
 # text (@Invalid) and a check box value that is no number leave the boxes clear.
-expect_values 'StdDist=line\nbreak' 'FastDist=@ByteArray(80)' 'TimeFast=1, 5' Refresh=99999999999 LoadStart=0 ScanCode=0 version=10016
+expect_values 'StdDist=line\nbreak' 'FastDist=@ByteArray(80)' 'TimeFast=1, 5' Refresh=99999999999 LoadStart=0 ScanCode=0 version=$STORED_VERSION
 check "odd forms: the other group stayed" bash -c "grep -qx 'Keep=yes' '$CONF' && grep -qx '\\[Other\\]' '$CONF'"
 
 new_profile hostile-bytes
@@ -63,8 +60,8 @@ write_store '\x00\x01\xff[Set\ntings]\n==\n[\nStdDist\n\xfe\xfe=\x00\n'
 start_pavro || fail "Pavro did not start on a garbled file"
 check "garbled file: the running copy still follows a second launch" switch_by_second_launch 1
 kill -TERM "$PAVRO_PID"
-check "garbled file: SIGTERM ended Pavro" wait_until 5 ended
-expect_values StdDist=25 FastDist=80 TimeFast=250 Refresh=25 version=10016
+check "garbled file: SIGTERM ended Pavro" wait_until 5 pavro_ended
+expect_values StdDist=25 FastDist=80 TimeFast=250 Refresh=25 version=$STORED_VERSION
 
 # --- A capture that fails is told to the user, and Pavro runs on ---
 new_profile capture-failure
@@ -77,20 +74,14 @@ start_pavro
 second_launch
 check "capture failure: the reason went to stderr" \
     wait_until 5 grep -q 'could not capture the arrow keys' "$E2E_WORK/capture-failure.pavro.log"
-check "capture failure: a message appeared on screen" wait_until 5 bash -c '
-    for w in $(xdotool search --onlyvisible --class Pavro 2>/dev/null); do
-        xwininfo -id "$w" | grep -q "Override Redirect State: yes" || continue
-        [[ $(xwininfo -children -id "$w" | sed -n "s/^ *Parent window id: \(0x[0-9a-f]*\).*/\1/p") == \
-           $(xwininfo -root | sed -n "s/^xwininfo: Window id: \(0x[0-9a-f]*\).*/\1/p") ]] && exit 0
-    done
-    exit 1'
+check "capture failure: a message appeared on screen" wait_until 5 menu_window >/dev/null
 check "capture failure: Pavro runs on" pavro_alive
 stop_pid "$PAVRO_PID"
 stop_pid "$HOLDER"
 
 # --- Sweepra removes the section and nothing else ---
 new_profile sweepra
-write_store '[Other]\nKeep=yes\n\n[Settings]\nStdDist=30\nOnOff=1\nversion=10016\n'
+write_store '[Other]\nKeep=yes\n\n[Settings]\nStdDist=30\nOnOff=1\nversion=$STORED_VERSION\n'
 mkdir -p "$XDG_CONFIG_HOME/Neighbour"
 printf '[Settings]\nStdDist=99\n' >"$XDG_CONFIG_HOME/Neighbour/Neighbour.conf"
 cp "$XDG_CONFIG_HOME/Neighbour/Neighbour.conf" "$E2E_WORK/neighbour.before"
@@ -98,9 +89,7 @@ cp "$XDG_CONFIG_HOME/Neighbour/Neighbour.conf" "$E2E_WORK/neighbour.before"
 SWEEPRA=$!
 track "$SWEEPRA"
 check "Sweepra shows its window" wait_until 5 bash -c "[[ -n \$(xdotool search --onlyvisible --name '^Form1\$' 2>/dev/null) ]]"
-FORM=$(xdotool search --onlyvisible --name '^Form1$' | head -n 1)
-geometry=$(xwininfo -id "$FORM")
-check "its client area is 312 x 206" test "$(sed -n 's/^ *Width: *//p' <<<"$geometry")x$(sed -n 's/^ *Height: *//p' <<<"$geometry")" = 312x206
+check "its client area is 312 x 206" test "$(window_size "$(xdotool search --onlyvisible --name '^Form1$' | head -n 1)")" = 312x206
 check "the [Settings] section is gone" bash -c "! grep -q '^\\[Settings\\]' '$CONF' && ! grep -q '^StdDist' '$CONF'"
 check "the other group stayed" bash -c "grep -qx 'Keep=yes' '$CONF'"
 check "another program's file stayed as it was" cmp -s "$E2E_WORK/neighbour.before" "$XDG_CONFIG_HOME/Neighbour/Neighbour.conf"
@@ -131,7 +120,7 @@ wmctrl -c Form1
 wait_until 5 bash -c "! kill -0 $SWEEPRA 2>/dev/null"
 check "Pavro runs on without its section" pavro_alive
 kill -TERM "$PAVRO_PID"
-wait_until 5 ended
-expect_values StdDist=25 FastDist=80 TimeFast=250 Refresh=25 LoadStart=0 ScanCode=0 version=10016
+wait_until 5 pavro_ended
+expect_values StdDist=25 FastDist=80 TimeFast=250 Refresh=25 LoadStart=0 ScanCode=0 version=$STORED_VERSION
 
 finish

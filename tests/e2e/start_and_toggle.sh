@@ -2,8 +2,7 @@
 # Start-up, the second launch that toggles the running copy, and the single-instance lock.
 source "$(dirname "$0")/session.sh"
 
-start_session
-start_tray
+start_desktop
 
 new_profile fresh-start
 check "fresh start keeps running" start_pavro

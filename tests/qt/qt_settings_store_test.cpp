@@ -210,7 +210,8 @@ TEST_F(QtSettingsStoreTest, SaveFailsWhenTheFileCannotBeWritten)
     blocker.close();
     QtSettingsStore store;
     EXPECT_EQ(store.save("Pavro", "Settings", "OnOff", "1"), StoreStatus::Failed);
-    EXPECT_EQ(store.read("Pavro", "Settings", "OnOff").status, StoreStatus::Missing);
+    EXPECT_EQ(store.read("Pavro", "Settings", "OnOff").status, StoreStatus::Failed);
+    EXPECT_NE(store.lastError().find("Pavro is not a folder"), std::string::npos) << store.lastError();
 }
 
 TEST_F(QtSettingsStoreTest, LeavesNoLinksBehind)

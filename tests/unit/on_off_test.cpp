@@ -48,7 +48,8 @@ TEST(SecondLaunch, TheRunningCopyFollowsAtItsNextTick)
     running->form.Timer1_Timer();
     EXPECT_EQ(running->log().all(),
               (Calls{"GetSetting OnOff", "SetWindowsHookEx -> 256", "mnuOnOff.Caption=&Turn Off",
-                     "cmdOnOff.Caption=&Turn Off", "SaveSetting OnOff=1", "NIM_MODIFY active"}));
+                     "cmdOnOff.Caption=&Turn Off", "UpdateSetting OnOff", "GetSetting OnOff",
+                     "SaveSetting OnOff=1", "NIM_MODIFY active"}));
     EXPECT_EQ(running->form.state().IsOn, kTrue);
     EXPECT_EQ(running->form.controls().Timer1.interval, 40) << "unchanged: already the refresh value";
 
@@ -193,11 +194,13 @@ TEST(Switch, OnAndOffAcrossEveryPath)
     // Each path as its backend reports it.
     p->platform.view.sink->controlClicked(ControlName::cmdOnOff);
     EXPECT_EQ(p->log().all(), (Calls{"SetWindowsHookEx -> 256", "mnuOnOff.Caption=&Turn Off",
-                                     "cmdOnOff.Caption=&Turn Off", "SaveSetting OnOff=1", "NIM_MODIFY active"}));
+                                     "cmdOnOff.Caption=&Turn Off", "UpdateSetting OnOff", "GetSetting OnOff",
+                                     "SaveSetting OnOff=1", "NIM_MODIFY active"}));
     p->log().clear();
     p->platform.tray.sink->trayEvent(TrayEvent::LeftDoubleClick);
     EXPECT_EQ(p->log().all(), (Calls{"UnhookWindowsHookEx 256", "mnuOnOff.Caption=&Turn On",
-                                     "cmdOnOff.Caption=&Turn On", "SaveSetting OnOff=0", "NIM_MODIFY inactive"}));
+                                     "cmdOnOff.Caption=&Turn On", "UpdateSetting OnOff", "GetSetting OnOff",
+                                     "SaveSetting OnOff=0", "NIM_MODIFY inactive"}));
     p->platform.view.sink->controlClicked(ControlName::mnuOnOff);
     EXPECT_EQ(p->form.state().IsOn, kTrue);
     EXPECT_EQ(p->platform.view.buttonCaption, "&Turn Off");
@@ -276,8 +279,8 @@ TEST(Switch, ACaptureFailureIsToldOnceAndTheSwitchStillShowsOn)
     p->form.mnuOnOff_Click();
     EXPECT_EQ(p->log().all(),
               (Calls{"SetWindowsHookEx -> 0", "mnuOnOff.Caption=&Turn Off", "cmdOnOff.Caption=&Turn Off",
-                     "SaveSetting OnOff=1", "NIM_MODIFY active",
-                     "TrayMessage Pavro: Pointer control could not capture the arrow keys"}));
+                     "UpdateSetting OnOff", "GetSetting OnOff", "SaveSetting OnOff=1", "NIM_MODIFY active",
+                     "TrayMessage Pavro: Pointer control could not capture the arrow keys: the test refused the capture"}));
     EXPECT_EQ(p->form.state().IsOn, kTrue);
     EXPECT_EQ(p->form.state().HookHandle, 0u);
     EXPECT_EQ(p->platform.errors.str(),

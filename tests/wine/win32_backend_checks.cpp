@@ -108,9 +108,27 @@ void registryOddValues(Win32RegistryStore& store)
     check(hugeRead.status == StoreStatus::Ok && hugeRead.text == huge, "a 1 MiB text reads back whole");
 }
 
+// The second launch's flip: the change sees the stored value and what it returns is stored;
+// returning nothing leaves the value; a refusal says why.
+void registryUpdate(Win32RegistryStore& store)
+{
+    check(store.save(kApp, "Settings", "OnOff", "0") == StoreStatus::Ok, "save before the update");
+    const auto flip = [](const StoredText& current) -> std::optional<std::string> {
+        return std::string(current.text == "0" ? "1" : "0");
+    };
+    check(store.update(kApp, "Settings", "OnOff", flip) == StoreStatus::Ok, "an update flips");
+    check(store.read(kApp, "Settings", "OnOff").text == "1", "... and the flip is stored");
+    check(store.update(kApp, "Settings", "OnOff", [](const StoredText&) { return std::optional<std::string>(); })
+              == StoreStatus::Ok,
+          "an update that asks for nothing");
+    check(store.read(kApp, "Settings", "OnOff").text == "1", "... leaves the value");
+    check(store.update(kApp, "", "OnOff", flip) == StoreStatus::Failed && !store.lastError().empty(),
+          "an update the store refuses says why");
+}
+
 void registryRemove(Win32RegistryStore& store)
 {
-    store.save(kApp, "Settings", "OnOff", "1");
+    check(store.save(kApp, "Settings", "OnOff", "1") == StoreStatus::Ok, "save before the removal");
     HKEY key = nullptr;
     RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\PavroBackendChecks\\Settings\\Nested", 0, nullptr, 0,
                     KEY_SET_VALUE, nullptr, &key, nullptr);
@@ -302,6 +320,7 @@ int main()
     RegDeleteTreeW(HKEY_CURRENT_USER, kAppPath);
     registryRoundTrips(store);
     registryOddValues(store);
+    registryUpdate(store);
     registryRemove(store);
     instanceLock();
     timerArithmetic();
