@@ -8,7 +8,7 @@ packages=(
     build-essential cmake ninja-build qt6-base-dev libx11-dev libxtst-dev libxi-dev
     libgtest-dev libgmock-dev
     # desktop tests: a private X server, a window manager, a tray panel, input and screenshots
-    xvfb xauth openbox trayer xdotool x11-utils wmctrl imagemagick
+    xvfb xauth openbox trayer xdotool x11-utils x11-xserver-utils wmctrl imagemagick
     # the evdev backend inside a virtual machine (the kernel package is fetched by the test)
     qemu-system-x86 busybox-static cpio
     # the shell under a Wayland compositor
