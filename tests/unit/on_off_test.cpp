@@ -304,6 +304,14 @@ TEST(Switch, RenewingTheCaptureOnlyWhileOn)
     p->form.renewKeyCapture();
     EXPECT_EQ(p->log().all(), (Calls{"UnhookWindowsHookEx 256", "SetWindowsHookEx -> 257"}));
     EXPECT_EQ(p->platform.keys.deliver(kWmKeyDown, 37), 1);
+
+    // A capture the system dropped lost the releases too: renewing it (the watchdog's way)
+    // releases the injected button and forgets the held arrow, which then moves nothing.
+    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->log().clear();
+    p->form.renewKeyCapture();
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->log().only({"mouse_event", "SetCursorPos"}), Calls{"mouse_event 4"});
 }
 
 TEST(Timer, IntervalZeroTicksAtTheTimersFloorWithoutSpinning)

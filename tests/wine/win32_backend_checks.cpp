@@ -17,6 +17,7 @@
 #include "platform/win32/win32_registry_store.h"
 #include "platform/win32/win32_repeating_timer.h"
 #include "platform/win32/win32_settings_window.h"
+#include "shell/form_controls.h"
 
 namespace {
 
@@ -236,6 +237,40 @@ void timerFigure()
     std::printf("figure: 25 ms timer, average period over 80 ticks %.2f ms\n", average);
 }
 
+// Moved to a monitor of another scale (WM_DPICHANGED), the window keeps its twip layout: the
+// client area and each control at the new dpi, in the rectangle the system suggests.
+void dpiChange()
+{
+    Win32SettingsWindow view(GetModuleHandleW(nullptr));
+    check(view.create(), "the settings window is created");
+    const FormLayout& layout = form1Layout();
+    view.createControls(layout);
+    HWND window = view.handle();
+    const ControlSpec* first = nullptr;
+    for (const ControlSpec& control : layout.controls)
+        if (first == nullptr && control.kind != ControlKind::MenuItem)
+            first = &control;
+    for (int dpi : {144, 96}) {
+        RECT frame{0, 0, Win32SettingsWindow::pixelsFromTwips(layout.clientWidth, dpi),
+                   Win32SettingsWindow::pixelsFromTwips(layout.clientHeight, dpi)};
+        AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), FALSE,
+                           static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)));
+        OffsetRect(&frame, 40 - frame.left, 40 - frame.top);
+        SendMessageW(window, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+        RECT client{};
+        GetClientRect(window, &client);
+        RECT control{};
+        GetWindowRect(GetWindow(window, GW_CHILD), &control);
+        const std::string at = " at " + std::to_string(dpi) + " dpi";
+        check(client.right == Win32SettingsWindow::pixelsFromTwips(layout.clientWidth, dpi)
+                  && client.bottom == Win32SettingsWindow::pixelsFromTwips(layout.clientHeight, dpi),
+              ("the client area keeps its twips" + at).c_str());
+        check(first != nullptr
+                  && control.right - control.left == Win32SettingsWindow::pixelsFromTwips(first->rect.width, dpi),
+              ("the first control keeps its twips" + at).c_str());
+    }
+}
+
 // Records what the hook delivers and on which thread.
 struct KeyRecorder final : KeyEventSink {
     std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override
@@ -327,6 +362,7 @@ int main()
     twipScaling();
     timerFigure();
     keyboardHook();
+    dpiChange();
     std::printf("%s: %d failed\n", g_failures == 0 ? "passed" : "FAILED", g_failures);
     return g_failures == 0 ? 0 : 1;
 }
