@@ -13,7 +13,6 @@ constexpr const wchar_t* kWindowClass = L"PavroKeyWindow";
 // the virtual-key code.
 constexpr UINT kKeyMessage = WM_APP + 1;
 constexpr UINT_PTR kWatchdogTimer = 1;
-constexpr DWORD kInstallWaitMs = 5000;
 
 // The hook procedure has no context argument. The hook thread alone touches g_claims and
 // calls the procedure; g_target is set before the thread starts and stays while it runs.
@@ -87,6 +86,10 @@ std::uintptr_t Win32KeyboardHook::install(KeyEventSink& sink)
 {
     if (m_hook != nullptr)
         uninstall(reinterpret_cast<std::uintptr_t>(m_hook));
+    if (m_window == nullptr || m_ready == nullptr) {
+        m_lastError = "the key capture's window could not be made";
+        return 0;
+    }
     m_sink = &sink;
     g_target = m_window;
     m_hook = nullptr;
@@ -95,13 +98,11 @@ std::uintptr_t Win32KeyboardHook::install(KeyEventSink& sink)
         m_lastError = win32ErrorText(GetLastError());
         return 0;
     }
-    const bool ready = WaitForSingleObject(m_ready, kInstallWaitMs) == WAIT_OBJECT_0;
-    if (!ready || m_hook == nullptr) {
-        m_lastError = ready ? win32ErrorText(m_installError) : "the key capture thread did not start";
-        if (ready)
-            WaitForSingleObject(m_thread, INFINITE);
-        else
-            PostThreadMessageW(m_threadId, WM_QUIT, 0, 0);
+    // The thread always signals, hook or not; after a refusal it has already ended.
+    WaitForSingleObject(m_ready, INFINITE);
+    if (m_hook == nullptr) {
+        m_lastError = win32ErrorText(m_installError);
+        WaitForSingleObject(m_thread, INFINITE);
         CloseHandle(m_thread);
         m_thread = nullptr;
         return 0;
