@@ -39,7 +39,11 @@ public:
         point = position;
         return true;
     }
-    void moveTo(std::int32_t x, std::int32_t y) override { position = {x % 1280, y % 800}; }
+    bool moveTo(std::int32_t x, std::int32_t y) override
+    {
+        position = {x % 1280, y % 800};
+        return true;
+    }
     CursorPoint position{640, 400};
 };
 

@@ -13,13 +13,18 @@ bool HookKeys::HookOn()
     return m_state.HookHandle != 0;
 }
 
-void HookKeys::HookOff()
+void HookKeys::ReleaseHeldInput()
 {
     if (m_state.LeftButtonHeld) {
         m_injector.leftButtonUp();
         m_state.LeftButtonHeld = false;
     }
     m_state.ArrowDown.fill(0);
+}
+
+void HookKeys::HookOff()
+{
+    ReleaseHeldInput();
     m_state.ClaimedPresses = 0;
     m_source.uninstall(m_state.HookHandle);
     m_state.HookHandle = 0;

@@ -19,6 +19,9 @@ public:
     /// left button that Enter pressed, and forgets held arrows: once the keys are no longer
     /// captured their releases can't be seen.
     void HookOff();
+    /// Forgets held arrows and releases a left button that Enter pressed, leaving the capture
+    /// and its claimed presses as they are: their releases, if they come, are still ours.
+    void ReleaseHeldInput();
     /// The capture's callback: claimed events are dropped (1), others forwarded unchanged.
     std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override;
 

@@ -25,7 +25,7 @@ std::int32_t offset(std::int32_t coordinate, std::int32_t step)
 
 } // namespace
 
-void MoveTick(PavroState& state, Pointer& pointer, std::int32_t interval)
+bool MoveTick(PavroState& state, Pointer& pointer, std::int32_t interval)
 {
     bool moved = false;
     const std::int32_t step = state.CurStep;
@@ -37,8 +37,13 @@ void MoveTick(PavroState& state, Pointer& pointer, std::int32_t interval)
         if (state.ArrowDown[arrow] != 1)
             continue;
         ReadCursorPos(state, pointer);
-        pointer.moveTo(offset(state.CursorPt.x, kDirections[arrow].dx * step),
-                       offset(state.CursorPt.y, kDirections[arrow].dy * step));
+        if (!pointer.moveTo(offset(state.CursorPt.x, kDirections[arrow].dx * step),
+                            offset(state.CursorPt.y, kDirections[arrow].dy * step))) {
+            state.ArrowDown.fill(0);
+            state.HoldTime = 0;
+            state.CurStep = state.StdStep;
+            return false;
+        }
         moved = true;
     }
 
@@ -51,4 +56,5 @@ void MoveTick(PavroState& state, Pointer& pointer, std::int32_t interval)
         state.HoldTime = 0;
     }
     state.CurStep = state.HoldTime > state.FastAfter ? state.FastStep : state.StdStep;
+    return true;
 }

@@ -11,4 +11,8 @@ void ReadCursorPos(PavroState& state, Pointer& pointer);
 /// The movement half of a tick, run only while IsOn is -1: moves the pointer by CurStep
 /// for each held arrow (re-reading the position before each move), grows HoldTime by
 /// |interval| (held at 32767) or resets it, then picks CurStep for the next tick.
-void MoveTick(PavroState& state, Pointer& pointer, std::int32_t interval);
+/// A failed read is ignored (the move starts from the last point read). A failed move means
+/// the pointer is out of reach, and so are the arrows' releases: the held arrows are
+/// forgotten, HoldTime starts again and the result is false, so the caller can release an
+/// injected button too. True otherwise.
+bool MoveTick(PavroState& state, Pointer& pointer, std::int32_t interval);

@@ -22,6 +22,35 @@ inline constexpr std::uint32_t kWmKeyUp = 257;
 inline constexpr std::uint32_t kWmSysKeyDown = 260;
 inline constexpr std::uint32_t kWmSysKeyUp = 261;
 
+/// The bit of a captured key in a set of claimed presses: the arrows (37-40) bits 0-3, Enter
+/// (13) bit 4; 0 for any other key, which the capture never claims.
+constexpr std::uint8_t capturedKeyBit(std::uint32_t vkCode) noexcept
+{
+    if (vkCode == 13)
+        return 1u << 4;
+    if (vkCode >= 37 && vkCode <= 40)
+        return static_cast<std::uint8_t>(1u << (vkCode - 37));
+    return 0;
+}
+
+/// Whether the capture claims |message| for the captured key of |bit|, keeping |claimed| up
+/// to date: every press is claimed, a release only when its press was (the application that
+/// saw a press gets its release), anything else is claimed. A backend that must answer
+/// before the program's state is reached decides with this alone, as the program does.
+constexpr bool claimKeyEvent(std::uint8_t& claimed, std::uint8_t bit, std::uint32_t message) noexcept
+{
+    if (message == kWmKeyDown || message == kWmSysKeyDown) {
+        claimed |= bit;
+        return true;
+    }
+    if (message == kWmKeyUp || message == kWmSysKeyUp) {
+        const bool ours = (claimed & bit) != 0;
+        claimed &= static_cast<std::uint8_t>(~bit);
+        return ours;
+    }
+    return true;
+}
+
 /// Receives every key event while installed. Runs on the UI thread, on the key path:
 /// it must not allocate, block, log or touch the settings store.
 class KeyEventSink {
@@ -40,7 +69,8 @@ public:
     /// when the system refused; nothing is delivered then and lastError() says why.
     virtual std::uintptr_t install(KeyEventSink& sink) = 0;
     /// Passes |event| on to the rest of the chain and its target, unchanged; the sink must
-    /// return this result. Must not allocate or block.
+    /// return this result. Must not allocate or block. A source that decides claim or pass
+    /// itself, before the sink runs (claimKeyEvent), has already passed the event: nothing here.
     virtual std::intptr_t forward(std::uintptr_t handle, const KeyEvent& event) noexcept = 0;
     /// Stops delivery for |handle| and releases everything install() took. Harmless for 0
     /// or a handle already removed.

@@ -15,5 +15,7 @@ public:
     /// Fills |point| with the current position; false (and |point| untouched) on failure.
     virtual bool read(CursorPoint& point) = 0;
     /// Moves the pointer to (x, y). The platform confines it to the screen; any value is allowed.
-    virtual void moveTo(std::int32_t x, std::int32_t y) = 0;
+    /// False when the pointer is not this program's to move (the system refused the move, or
+    /// input now goes where this program's key capture does not reach).
+    virtual bool moveTo(std::int32_t x, std::int32_t y) = 0;
 };

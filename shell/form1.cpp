@@ -177,10 +177,10 @@ void Form1::Form_Unload(std::int16_t& Cancel)
 
 void Form1::realExitSteps()
 {
-    skipOnFailure([&] {
-        if (!SaveSettings() && m_platform.errors)
-            *m_platform.errors << "Pavro: the settings could not all be saved: " << m_saveError << '\n';
-    });
+    m_exitSaveFailed = true;  // until the save has gone through: a throwing store fails too
+    skipOnFailure([&] { m_exitSaveFailed = !SaveSettings(); });
+    if (m_exitSaveFailed && m_platform.errors)
+        *m_platform.errors << "Pavro: the settings could not all be saved: " << m_saveError << '\n';
     skipOnFailure([&] { m_platform.tray.remove(); });
     skipOnFailure([&] { m_hook.HookOff(); });
 }
@@ -373,8 +373,10 @@ void Form1::Timer1_Timer()
 {
     if (m_ended || !m_controls.Timer1.enabled)
         return;
-    if (m_state.IsOn == kTrue)
-        MoveTick(m_state, m_platform.pointer, m_controls.Timer1.interval);
+    // A pointer out of reach (a secure desktop, a window above this program's rights) would
+    // also hide the keys' releases: nothing held may keep running when the user comes back.
+    if (m_state.IsOn == kTrue && !MoveTick(m_state, m_platform.pointer, m_controls.Timer1.interval))
+        m_hook.ReleaseHeldInput();
 
     const StoredText onOff = m_platform.store.read(kAppName, kSectionName, kOnOffKey);
     const bool follow = PollFollows(onOff, m_onOffSeen, m_state.IsOn, m_platform.decimalSeparator);

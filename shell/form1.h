@@ -76,6 +76,9 @@ public:
     void displayLost();
     /// True once the window was unloaded: the program is over.
     bool ended() const { return m_ended; }
+    /// True when the real exit could not save every setting: a program with no console
+    /// tells the user once its loop has ended.
+    bool exitSaveFailed() const { return m_exitSaveFailed; }
     /// The program's exit status once ended(): 1 when a second launch could not switch the
     /// running copy, else 0; exitReason() then says why in one line.
     int exitCode() const { return m_exitCode; }
@@ -151,6 +154,7 @@ private:
     FormControls m_controls;
     HookKeys m_hook;
     bool m_ended = false;
+    bool m_exitSaveFailed = false;
     bool m_captureFailureReported = false;
     bool m_secondInstance = false;
     /// "OnOff" as this copy last read or stored it: only a different value is a request.

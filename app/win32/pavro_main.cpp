@@ -2,9 +2,10 @@
 
 #include <windows.h>
 
-#include <iostream>
+#include <ostream>
 
 #include "pavro_version.h"
+#include "platform/win32/win32_diagnostic_log.h"
 #include "platform/win32/win32_input_injector.h"
 #include "platform/win32/win32_instance_lock.h"
 #include "platform/win32/win32_keyboard_hook.h"
@@ -18,6 +19,10 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    // A GUI program has no console: what the user must know is shown, and the reasons are
+    // kept in a short log for later.
+    Win32DiagnosticLog logFile(L"Pavro");
+    std::ostream log(&logFile);
     // One copy per logged-on session; the name is this program's alone.
     Win32InstanceLock instanceLock("Local\\Pavro.Form1.SingleInstance");
     Win32KeyboardHook keys;
@@ -31,6 +36,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         MessageBoxA(nullptr, text.c_str(), "Pavro", MB_OK | MB_ICONERROR);
         return 1;
     }
+    keys.setRenewTarget(window.handle(), &log);
     Win32TrayIcon tray(instance, window.handle());
     window.addMessageHandler(tray);
 
@@ -44,7 +50,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
                           instanceLock,
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
                           win32DecimalSeparator(),
-                          &std::cerr};
+                          &log};
     // The window, tray icon and timer report to the form from its construction on.
     Form1 form(platform);
 
@@ -55,6 +61,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
             MessageBoxA(nullptr, form.exitReason().c_str(), "Pavro", MB_OK | MB_ICONERROR);
         return form.exitCode();
     }
+    log << "Pavro " << PAVRO_VERSION_TEXT << " started\n";
 
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -65,5 +72,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
     // WM_QUIT without the real exit (someone destroyed the window): end as "&Exit" would.
     form.sessionEnding();
+    log << "Pavro ended\n";
+    // A session that ends may take the process at any moment: no box waits for the user then.
+    if (form.exitSaveFailed() && !window.sessionEnded())
+        MessageBoxW(nullptr,
+                    L"Pavro could not save all of its settings: the next start may use older values. "
+                    L"The log in %LOCALAPPDATA%\\Pavro tells more.",
+                    L"Pavro", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
     return static_cast<int>(message.wParam);
 }

@@ -27,14 +27,14 @@ bool EvdevPointer::read(CursorPoint& point)
     return true;
 }
 
-void EvdevPointer::moveTo(std::int32_t x, std::int32_t y)
+bool EvdevPointer::moveTo(std::int32_t x, std::int32_t y)
 {
     if (!m_device.valid())
-        return;
+        return false;
     const std::int64_t dx = static_cast<std::int64_t>(x) - m_position.x;
     const std::int64_t dy = static_cast<std::int64_t>(y) - m_position.y;
     if (dx == 0 && dy == 0)
-        return;
+        return true;
     // A motion value is 32 bits; a larger jump is cut, as the compositor stops at its edge anyway.
     auto clamp = [](std::int64_t v) {
         return static_cast<std::int32_t>(v < INT32_MIN ? INT32_MIN : (v > INT32_MAX ? INT32_MAX : v));
@@ -45,6 +45,7 @@ void EvdevPointer::moveTo(std::int32_t x, std::int32_t y)
         m_device.send(EV_REL, REL_Y, clamp(dy));
     m_device.send(EV_SYN, SYN_REPORT, 0);
     m_position = {x, y};
+    return true;
 }
 
 void EvdevPointer::leftButtonDown() noexcept

@@ -23,13 +23,13 @@ class EvdevPointer final : public Pointer, public InputInjector {
 public:
     explicit EvdevPointer(const std::string& uinputPath = "/dev/uinput");
 
-    /// False when the device could not be made (no /dev/uinput, no permission): read() fails
-    /// then and nothing moves or clicks.
+    /// False when the device could not be made (no /dev/uinput, no permission): read() and
+    /// moveTo() fail then and nothing moves or clicks.
     bool valid() const noexcept { return m_device.valid(); }
     std::string eventNode() const { return m_device.eventNode(); }
 
     bool read(CursorPoint& point) override;
-    void moveTo(std::int32_t x, std::int32_t y) override;
+    bool moveTo(std::int32_t x, std::int32_t y) override;
 
     void leftButtonDown() noexcept override;
     void leftButtonUp() noexcept override;

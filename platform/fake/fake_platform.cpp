@@ -77,11 +77,14 @@ bool FakePointer::read(CursorPoint& point)
     return true;
 }
 
-void FakePointer::moveTo(std::int32_t x, std::int32_t y)
+bool FakePointer::moveTo(std::int32_t x, std::int32_t y)
 {
     m_log.add("SetCursorPos " + std::to_string(x) + "," + std::to_string(y));
+    if (failMoves)
+        return false;
     position.x = std::clamp(x, 0, width - 1);
     position.y = std::clamp(y, 0, height - 1);
+    return true;
 }
 
 StoredText FakeSettingsStore::read(std::string_view app, std::string_view section, std::string_view key)

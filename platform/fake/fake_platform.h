@@ -73,12 +73,13 @@ class FakePointer final : public Pointer {
 public:
     explicit FakePointer(CallLog& log) : m_log(log) {}
     bool read(CursorPoint& point) override;
-    void moveTo(std::int32_t x, std::int32_t y) override;
+    bool moveTo(std::int32_t x, std::int32_t y) override;
 
     CursorPoint position{640, 400};
     std::int32_t width = 1280;
     std::int32_t height = 800;
     bool failReads = false;
+    bool failMoves = false;  ///< moves are logged, refused and leave the position
 
 private:
     CallLog& m_log;

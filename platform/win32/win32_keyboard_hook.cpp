@@ -1,75 +1,211 @@
 #include "platform/win32/win32_keyboard_hook.h"
 
-#include <windows.h>
+#include <atomic>
+#include <ostream>
 
 #include "platform/win32/win32_error.h"
+#include "platform/win32/win32_window_messages.h"
 
 namespace {
 
-// The hook procedure has no context argument, so the one installed hook's sink and handle
-// live here. Only the UI thread touches them: install/uninstall run on it, and the system
-// calls the procedure on it.
-KeyEventSink* g_sink = nullptr;
-HHOOK g_hook = nullptr;
+constexpr const wchar_t* kWindowClass = L"PavroKeyWindow";
+// A captured key's event, posted by the hook thread: wParam the keyboard message, lParam
+// the virtual-key code.
+constexpr UINT kKeyMessage = WM_APP + 1;
+constexpr UINT_PTR kWatchdogTimer = 1;
 
-// Runs for every key event of the desktop while installed; the whole desktop's input waits
-// for it, so it only packs the event and hands it to the sink (one table lookup and at most
-// one injection there). vkCode is read only for HC_ACTION: for other codes lParam need not
-// point at an event record.
+// The hook procedure has no context argument. The hook thread alone touches g_claims and
+// calls the procedure; g_target is set before the thread starts and stays while it runs.
+std::uint8_t g_claims = 0;
+HWND g_target = nullptr;
+// When the hook last saw any key event (GetTickCount), read by the watchdog.
+std::atomic<DWORD> g_lastHookTime{0};
+
+// The whole desktop's input waits for this: one table lookup and one post, no allocation,
+// no waiting. vkCode is read only for HC_ACTION: for other codes lParam need not point at
+// an event record.
 LRESULT CALLBACK lowLevelKeyboardProc(int nCode, WPARAM wParam, LPARAM lParam)
 {
-    KeyEventSink* sink = g_sink;
-    if (sink == nullptr)
-        return CallNextHookEx(g_hook, nCode, wParam, lParam);
-    std::uint32_t vkCode = 0;
-    if (nCode == HC_ACTION && lParam != 0)
-        vkCode = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)->vkCode;
-    const KeyEvent event{static_cast<std::int32_t>(nCode), static_cast<std::uint32_t>(wParam), vkCode,
-                         static_cast<std::intptr_t>(lParam)};
-    return static_cast<LRESULT>(sink->KeyboardProc(event));
+    if (nCode == HC_ACTION && lParam != 0) {
+        g_lastHookTime.store(GetTickCount(), std::memory_order_relaxed);
+        const DWORD vkCode = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)->vkCode;
+        const std::uint8_t bit = capturedKeyBit(vkCode);
+        if (bit != 0) {
+            const bool claimed = claimKeyEvent(g_claims, bit, static_cast<std::uint32_t>(wParam));
+            PostMessageW(g_target, kKeyMessage, wParam, static_cast<LPARAM>(vkCode));
+            if (claimed)
+                return 1;
+        }
+    }
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
 } // namespace
 
+Win32KeyboardHook::Win32KeyboardHook()
+{
+    m_window = win32MessageWindow(kWindowClass, windowProc, this);
+    m_ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+}
+
 Win32KeyboardHook::~Win32KeyboardHook()
 {
-    if (g_hook != nullptr)
-        uninstall(reinterpret_cast<std::uintptr_t>(g_hook));
+    if (m_hook != nullptr)
+        uninstall(reinterpret_cast<std::uintptr_t>(m_hook));
+    if (m_window != nullptr) {
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
+        DestroyWindow(m_window);
+    }
+    if (m_ready != nullptr)
+        CloseHandle(m_ready);
+}
+
+DWORD WINAPI Win32KeyboardHook::threadMain(LPVOID parameter)
+{
+    auto* self = static_cast<Win32KeyboardHook*>(parameter);
+    // Late callbacks cost the hook: this thread goes before the program's other work.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    MSG message{};
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue for the quit message
+    g_claims = 0;
+    // A low-level hook needs a module handle but no DLL: the callback runs in this process,
+    // on this thread, from its message retrieval below.
+    HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, lowLevelKeyboardProc, GetModuleHandleW(nullptr), 0);
+    self->m_hook = hook;
+    self->m_installError = hook == nullptr ? GetLastError() : 0;
+    SetEvent(self->m_ready);
+    if (hook == nullptr)
+        return 1;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    }
+    UnhookWindowsHookEx(hook);
+    return 0;
 }
 
 std::uintptr_t Win32KeyboardHook::install(KeyEventSink& sink)
 {
-    g_sink = &sink;
-    // A low-level hook needs a module handle but no DLL: the callback runs in this process.
-    HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, lowLevelKeyboardProc, GetModuleHandleA(nullptr), 0);
-    if (hook == nullptr) {
+    if (m_hook != nullptr)
+        uninstall(reinterpret_cast<std::uintptr_t>(m_hook));
+    if (m_window == nullptr || m_ready == nullptr) {
+        m_lastError = "the key capture's window could not be made";
+        return 0;
+    }
+    m_sink = &sink;
+    g_target = m_window;
+    m_hook = nullptr;
+    m_thread = CreateThread(nullptr, 0, threadMain, this, 0, &m_threadId);
+    if (m_thread == nullptr) {
         m_lastError = win32ErrorText(GetLastError());
         return 0;
     }
-    if (g_hook != nullptr)
-        UnhookWindowsHookEx(g_hook);
-    g_hook = hook;
+    // The thread always signals, hook or not; after a refusal it has already ended.
+    WaitForSingleObject(m_ready, INFINITE);
+    if (m_hook == nullptr) {
+        m_lastError = win32ErrorText(m_installError);
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+        m_thread = nullptr;
+        return 0;
+    }
+    // The watchdog: the keyboard's raw input reaches this window even while it is hidden
+    // and another program has the focus. Without it the capture still works, unwatched.
+    RAWINPUTDEVICE keyboard{};
+    keyboard.usUsagePage = 0x01;  // generic desktop controls
+    keyboard.usUsage = 0x06;      // keyboard
+    keyboard.dwFlags = RIDEV_INPUTSINK;
+    keyboard.hwndTarget = m_window;
+    m_rawInput = RegisterRawInputDevices(&keyboard, 1, sizeof keyboard) != FALSE;
     m_lastError.clear();
-    return reinterpret_cast<std::uintptr_t>(hook);
+    return reinterpret_cast<std::uintptr_t>(m_hook);
 }
 
-std::intptr_t Win32KeyboardHook::forward(std::uintptr_t handle, const KeyEvent& event) noexcept
+std::intptr_t Win32KeyboardHook::forward(std::uintptr_t, const KeyEvent&) noexcept
 {
-    return static_cast<std::intptr_t>(CallNextHookEx(reinterpret_cast<HHOOK>(handle), event.code,
-                                                     static_cast<WPARAM>(event.message),
-                                                     static_cast<LPARAM>(event.native)));
+    return 0;
 }
 
 void Win32KeyboardHook::uninstall(std::uintptr_t handle)
 {
-    if (handle == 0)
+    if (handle == 0 || reinterpret_cast<HHOOK>(handle) != m_hook)
         return;
-    HHOOK hook = reinterpret_cast<HHOOK>(handle);
-    // The result is of no use: a hook the system already dropped (timeout, session change)
-    // is just as gone.
-    UnhookWindowsHookEx(hook);
-    if (hook == g_hook) {
-        g_hook = nullptr;
-        g_sink = nullptr;
+    if (m_rawInput) {
+        RAWINPUTDEVICE keyboard{};
+        keyboard.usUsagePage = 0x01;
+        keyboard.usUsage = 0x06;
+        keyboard.dwFlags = RIDEV_REMOVE;
+        RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
+        m_rawInput = false;
     }
+    KillTimer(m_window, kWatchdogTimer);
+    m_checkPending = false;
+    // The thread removes its hook (a hook the system already dropped is just as gone) and ends.
+    PostThreadMessageW(m_threadId, WM_QUIT, 0, 0);
+    WaitForSingleObject(m_thread, INFINITE);
+    CloseHandle(m_thread);
+    m_thread = nullptr;
+    m_hook = nullptr;
+    // Events posted before the hook went belong to the capture that ended with it.
+    MSG stale{};
+    while (PeekMessageW(&stale, m_window, kKeyMessage, kKeyMessage, PM_REMOVE)) {
+    }
+    m_sink = nullptr;
+}
+
+bool Win32KeyboardHook::hookSawAround(DWORD lastHookTime, DWORD rawTime)
+{
+    return static_cast<LONG>(lastHookTime - (rawTime - kWatchdogGraceMs)) >= 0;
+}
+
+void Win32KeyboardHook::onRawInput(LPARAM lParam)
+{
+    RAWINPUT input{};
+    UINT size = sizeof input;
+    if (GetRawInputData(reinterpret_cast<HRAWINPUT>(lParam), RID_INPUT, &input, &size, sizeof(RAWINPUTHEADER))
+            == static_cast<UINT>(-1)
+        || input.header.dwType != RIM_TYPEKEYBOARD || capturedKeyBit(input.data.keyboard.VKey) == 0)
+        return;
+    // The message time is the input's; the hook runs before raw input is made, but give it the
+    // grace in case its thread was late.
+    const DWORD rawTime = static_cast<DWORD>(GetMessageTime());
+    if (m_checkPending || hookSawAround(g_lastHookTime.load(std::memory_order_relaxed), rawTime))
+        return;
+    m_checkPending = true;
+    m_rawTime = rawTime;
+    SetTimer(m_window, kWatchdogTimer, kWatchdogGraceMs, nullptr);
+}
+
+void Win32KeyboardHook::onWatchdogTimer()
+{
+    KillTimer(m_window, kWatchdogTimer);
+    m_checkPending = false;
+    if (m_hook == nullptr || hookSawAround(g_lastHookTime.load(std::memory_order_relaxed), m_rawTime))
+        return;
+    if (m_log != nullptr)
+        *m_log << "Pavro: the system dropped the key capture; it is installed again\n";
+    if (m_renewTarget != nullptr)
+        PostMessageW(m_renewTarget, kRenewKeyCaptureMessage, 0, 0);
+}
+
+LRESULT CALLBACK Win32KeyboardHook::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<Win32KeyboardHook*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self != nullptr) {
+        switch (message) {
+        case kKeyMessage:
+            if (self->m_sink != nullptr)
+                self->m_sink->KeyboardProc(KeyEvent{kKeyActionCode, static_cast<std::uint32_t>(wParam),
+                                                    static_cast<std::uint32_t>(lParam), 0});
+            return 0;
+        case WM_INPUT:
+            self->onRawInput(lParam);
+            break;  // the system cleans the input up in the default processing
+        case WM_TIMER:
+            if (wParam == kWatchdogTimer)
+                self->onWatchdogTimer();
+            return 0;
+        default:
+            break;
+        }
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
 }

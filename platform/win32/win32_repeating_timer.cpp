@@ -3,11 +3,12 @@
 #include <mmsystem.h>
 
 #include "platform/form_event_sink.h"
+#include "platform/win32/win32_window_messages.h"
 
 namespace {
 
 constexpr UINT_PTR kTimerId = 1;
-constexpr const char* kWindowClass = "PavroTickWindow";
+constexpr const wchar_t* kWindowClass = L"PavroTickWindow";
 // Below this period the program is moving the pointer and asks for a 1 ms system clock.
 constexpr std::int32_t kFineClockBelow = 100;
 
@@ -19,23 +20,14 @@ Win32RepeatingTimer::Win32RepeatingTimer()
     QueryPerformanceFrequency(&frequency);
     m_frequency = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
 
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = windowProc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = kWindowClass;
-    RegisterClassA(&windowClass);
-    // A message-only window: it receives the timer messages and never appears anywhere.
-    m_window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
-    if (m_window != nullptr)
-        SetWindowLongPtrA(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_window = win32MessageWindow(kWindowClass, windowProc, this);
 }
 
 Win32RepeatingTimer::~Win32RepeatingTimer()
 {
     setEnabled(false);
     if (m_window != nullptr) {
-        SetWindowLongPtrA(m_window, GWLP_USERDATA, 0);
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
         DestroyWindow(m_window);
     }
 }
@@ -137,10 +129,10 @@ void Win32RepeatingTimer::updateClockRequest()
 LRESULT CALLBACK Win32RepeatingTimer::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_TIMER && wParam == kTimerId) {
-        auto* timer = reinterpret_cast<Win32RepeatingTimer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        auto* timer = reinterpret_cast<Win32RepeatingTimer*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (timer != nullptr)
             timer->tick();
         return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }

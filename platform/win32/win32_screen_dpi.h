@@ -12,3 +12,14 @@ inline int win32ScreenDpi()
         ReleaseDC(nullptr, screen);
     return dpi > 0 ? dpi : 96;
 }
+
+/// The dots per inch of the monitor |window| is on, where the system tells it per window
+/// (Windows 10 1607 on); the screen's otherwise.
+inline int win32WindowDpi(HWND window)
+{
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    const int dpi = getDpiForWindow != nullptr && window != nullptr ? static_cast<int>(getDpiForWindow(window)) : 0;
+    return dpi > 0 ? dpi : win32ScreenDpi();
+}

@@ -11,9 +11,18 @@ namespace {
 
 constexpr const wchar_t* kWindowClass = L"PavroForm1";
 constexpr UINT kUnloadMessage = WM_APP + 1;
+// Session notifications refused at logon (the session service not yet running) are asked
+// for again at this interval, this many times.
+constexpr UINT_PTR kSessionRetryTimer = 1;
+constexpr UINT kSessionRetryMs = 2000;
+constexpr int kSessionRetries = 60;
 // A control's identifier is this plus its position in the layout; it starts above IDOK and
 // IDCANCEL, which the dialog manager sends for Enter and Escape.
 constexpr int kFirstControlId = 100;
+
+#ifndef WM_DPICHANGED
+constexpr UINT WM_DPICHANGED = 0x02E0;
+#endif
 
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
@@ -62,6 +71,8 @@ Win32SettingsWindow::~Win32SettingsWindow()
         DestroyIcon(m_bigIcon);
     if (m_smallIcon != nullptr)
         DestroyIcon(m_smallIcon);
+    if (m_font != nullptr)
+        DeleteObject(m_font);
 }
 
 int Win32SettingsWindow::pixelsFromTwips(int twips, int dpi)
@@ -76,7 +87,6 @@ int Win32SettingsWindow::twipsPerPixelX() const
 
 bool Win32SettingsWindow::create()
 {
-    m_dpi = win32ScreenDpi();
     m_bigIcon = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_PAVRO_ACTIVE), IMAGE_ICON,
                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     m_smallIcon = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_PAVRO_ACTIVE), IMAGE_ICON,
@@ -102,12 +112,56 @@ bool Win32SettingsWindow::create()
         m_lastError = win32ErrorText(GetLastError());
         return false;
     }
-    // Without a font every control would use the bold system font, in which the labels wrap
-    // and the buttons clip.
-    m_font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    if (WTSRegisterSessionNotification(m_window, NOTIFY_FOR_THIS_SESSION))
-        m_sessionNotifications = true;
+    m_dpi = win32WindowDpi(m_window);
+    m_font = makeFont(m_dpi);
+    registerSessionNotifications();
     return true;
+}
+
+void Win32SettingsWindow::registerSessionNotifications()
+{
+    m_sessionNotifications = WTSRegisterSessionNotification(m_window, NOTIFY_FOR_THIS_SESSION) != FALSE;
+    if (m_sessionNotifications || m_sessionRetries >= kSessionRetries) {
+        KillTimer(m_window, kSessionRetryTimer);
+        return;
+    }
+    if (m_sessionRetries++ == 0)
+        SetTimer(m_window, kSessionRetryTimer, kSessionRetryMs, nullptr);
+}
+
+HFONT Win32SettingsWindow::makeFont(int dpi)
+{
+    // Without a font every control would use the bold system font, in which the labels wrap
+    // and the buttons clip. The dialog font's height is in pixels of the screen's dpi; a
+    // monitor of another scale gets it scaled the same way as the twips.
+    LOGFONTW font{};
+    if (GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font) == 0)
+        return nullptr;
+    font.lfHeight = MulDiv(font.lfHeight, dpi, win32ScreenDpi());
+    return CreateFontIndirectW(&font);
+}
+
+void Win32SettingsWindow::applyDpi(int dpi, const RECT& suggested)
+{
+    // The same twips at the new scale: the window takes the rectangle the system suggests
+    // (keeping it on the monitor it moved to), every control its scaled place and font.
+    m_dpi = dpi > 0 ? dpi : 96;
+    HFONT old = m_font;
+    m_font = makeFont(m_dpi);
+    SetWindowPos(m_window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (std::size_t i = 0; m_layout != nullptr && i < m_controls.size(); ++i) {
+        HWND handle = m_controls[i].handle;
+        if (handle == nullptr)
+            continue;
+        const TwipRect& r = m_layout->controls[i].rect;
+        SetWindowPos(handle, nullptr, pixelsFromTwips(r.left, m_dpi), pixelsFromTwips(r.top, m_dpi),
+                     pixelsFromTwips(r.width, m_dpi), pixelsFromTwips(r.height, m_dpi),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), TRUE);
+    }
+    if (old != nullptr)
+        DeleteObject(old);
 }
 
 void Win32SettingsWindow::createControls(const FormLayout& layout)
@@ -422,7 +476,8 @@ LRESULT Win32SettingsWindow::handleMessage(UINT message, WPARAM wParam, LPARAM l
     case WM_ENDSESSION:
         // The process is killed soon after this returns: the real exit (settings saved, icon
         // and hook removed) runs now, synchronously.
-        if (wParam != FALSE && m_sink != nullptr)
+        m_sessionEnded = wParam != FALSE;
+        if (m_sessionEnded && m_sink != nullptr)
             m_sink->sessionEnding();
         return 0;
     case WM_POWERBROADCAST:
@@ -434,10 +489,22 @@ LRESULT Win32SettingsWindow::handleMessage(UINT message, WPARAM wParam, LPARAM l
         if (wParam == WTS_SESSION_UNLOCK || wParam == WTS_CONSOLE_CONNECT || wParam == WTS_REMOTE_CONNECT)
             renewKeyCapture();
         return 0;
+    case WM_DPICHANGED:
+        // Moved to a monitor of another scale, or the scale changed (per-monitor awareness).
+        applyDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    case kRenewKeyCaptureMessage:
+        renewKeyCapture();
+        return 0;
+    case WM_TIMER:
+        if (wParam == kSessionRetryTimer && !m_sessionNotifications)
+            registerSessionNotifications();
+        return 0;
     case kUnloadMessage:
         DestroyWindow(m_window);
         return 0;
     case WM_DESTROY:
+        KillTimer(m_window, kSessionRetryTimer);
         if (m_sessionNotifications)
             WTSUnRegisterSessionNotification(m_window);
         m_sessionNotifications = false;

@@ -11,7 +11,8 @@
 #include "platform/win32/win32_window_messages.h"
 
 /// The settings window in plain Win32 controls, built from the layout at its twip positions
-/// scaled to the screen's dpi (15 twips per pixel at 96 dpi). The window also receives the
+/// scaled to its monitor's dpi (15 twips per pixel at 96 dpi), again when it moves to a
+/// monitor of another scale. The window also receives the
 /// system's session, power and lock notifications, and reports them with the user's actions
 /// to the event sink. It mirrors what the logic sets without reporting it back as a user
 /// action.
@@ -32,6 +33,9 @@ public:
     /// the message was consumed and must not be dispatched.
     bool preTranslateMessage(MSG& message);
     HWND handle() const { return m_window; }
+    /// True once the system said the session ends: the process may be ended at any moment,
+    /// and nothing may wait for the user any more.
+    bool sessionEnded() const { return m_sessionEnded; }
 
     void createControls(const FormLayout& layout) override;
     void setEventSink(FormEventSink* sink) override { m_sink = sink; }
@@ -59,11 +63,17 @@ private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     HWND createControl(const ControlSpec& control, int id);
+    /// The dialog font at |dpi|, owned by the caller; nullptr when the system has none.
+    static HFONT makeFont(int dpi);
+    /// Lays the window out again at |dpi| within the |suggested| window rectangle.
+    void applyDpi(int dpi, const RECT& suggested);
     /// The position in the layout of control |name| (at |index|); -1 when there is none.
     int find(ControlName name, int index = 0) const;
     void onScroll(HWND bar, int code, int position);
     void onCommand(int id, int notification);
     void renewKeyCapture();
+    /// Asks for the session notifications (unlock, connect); a refusal is retried on a timer.
+    void registerSessionNotifications();
 
     /// What the window keeps of each control of the layout, at the same position.
     struct Control {
@@ -87,4 +97,6 @@ private:
     std::string m_lastError;
     bool m_inPopup = false;
     bool m_sessionNotifications = false;
+    bool m_sessionEnded = false;
+    int m_sessionRetries = 0;
 };

@@ -12,10 +12,35 @@ namespace {
 constexpr UINT kIconId = 1;
 constexpr UINT kCallbackMessage = WM_MOUSEMOVE;
 
-HICON loadIcon(HINSTANCE instance, int id)
+// The small-icon size at the main monitor's current scale, which the taskbar draws at. Per
+// monitor aware, this process's own system metrics keep the scale it started with, so the
+// size is asked for at the monitor's dpi where the system can (Windows 10 1607 on).
+int smallIconSize()
 {
-    return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    using DpiForMonitor = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    using MetricsForDpi = int(WINAPI*)(int, UINT);
+    HMODULE shcore = LoadLibraryW(L"shcore.dll");
+    const auto dpiForMonitor = shcore != nullptr ? reinterpret_cast<DpiForMonitor>(reinterpret_cast<void*>(
+                                                       GetProcAddress(shcore, "GetDpiForMonitor")))
+                                                 : nullptr;
+    const auto metricsForDpi = reinterpret_cast<MetricsForDpi>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    UINT dpiX = 0;
+    UINT dpiY = 0;
+    int size = 0;
+    if (dpiForMonitor != nullptr && metricsForDpi != nullptr
+        && dpiForMonitor(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), 0, &dpiX, &dpiY) == S_OK)
+        size = metricsForDpi(SM_CXSMICON, dpiX);
+    if (shcore != nullptr)
+        FreeLibrary(shcore);
+    return size > 0 ? size : GetSystemMetrics(SM_CXSMICON);
+}
+
+// The resource holds the image at 16, 20, 24, 32 and 48 px: the system picks the nearest.
+HICON loadIcon(HINSTANCE instance, int id, int size)
+{
+    return static_cast<HICON>(
+        LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
 template <std::size_t N>
@@ -46,21 +71,35 @@ DWORD WINAPI messageBoxThread(LPVOID parameter)
 } // namespace
 
 Win32TrayIcon::Win32TrayIcon(HINSTANCE instance, HWND window)
-    : m_window(window)
-    , m_active(loadIcon(instance, IDI_PAVRO_ACTIVE))
-    , m_inactive(loadIcon(instance, IDI_PAVRO_INACTIVE))
+    : m_instance(instance)
+    , m_window(window)
     , m_taskbarCreated(RegisterWindowMessageA("TaskbarCreated"))
 {
+    loadImages();
 }
 
 Win32TrayIcon::~Win32TrayIcon()
 {
     if (m_shown)
         remove();
+    destroyImages();
+}
+
+void Win32TrayIcon::loadImages()
+{
+    const int size = smallIconSize();
+    m_active = loadIcon(m_instance, IDI_PAVRO_ACTIVE, size);
+    m_inactive = loadIcon(m_instance, IDI_PAVRO_INACTIVE, size);
+}
+
+void Win32TrayIcon::destroyImages()
+{
     if (m_active != nullptr)
         DestroyIcon(m_active);
     if (m_inactive != nullptr)
         DestroyIcon(m_inactive);
+    m_active = nullptr;
+    m_inactive = nullptr;
 }
 
 HICON Win32TrayIcon::iconFor(TrayImage image) const
@@ -190,7 +229,15 @@ bool Win32TrayIcon::handleMessage(HWND window, UINT message, WPARAM wParam, LPAR
     }
     if (m_taskbarCreated == 0 || message != m_taskbarCreated || !m_wanted)
         return false;
+    // The old images stay valid until the shell holds the new ones.
+    const HICON oldActive = m_active;
+    const HICON oldInactive = m_inactive;
+    loadImages();
     NOTIFYICONDATAA native = toNative(m_image);
-    m_shown = Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
+    m_shown = Shell_NotifyIconA(NIM_MODIFY, &native) != FALSE || Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
+    if (oldActive != nullptr)
+        DestroyIcon(oldActive);
+    if (oldInactive != nullptr)
+        DestroyIcon(oldInactive);
     return true;
 }

@@ -28,8 +28,10 @@ public:
     bool remove() override;
     void showMessage(std::string_view title, std::string_view text) override;
 
-    /// The icon's callbacks, and "TaskbarCreated": explorer started (again) and forgot every
-    /// icon; add ours once more.
+    /// The icon's callbacks, and "TaskbarCreated": the taskbar started (again) and forgot every
+    /// icon, or the display's scale changed or a remote session connected while the icon
+    /// stayed. The images are loaded again at the current small-icon size and the icon is
+    /// modified; only when that fails (the icon is gone) is it added once more.
     bool handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
     /// The icon handle of an image, for the window's own icon. Null for None.
@@ -41,8 +43,12 @@ public:
     NOTIFYICONDATAA toNative(TrayImage image) const;
 
 private:
+    /// Loads both images at the small-icon size the system currently asks for.
+    void loadImages();
+    void destroyImages();
     bool isCallback(WPARAM wParam, LPARAM lParam) const;
 
+    HINSTANCE m_instance;
     HWND m_window;
     HICON m_active = nullptr;
     HICON m_inactive = nullptr;

@@ -27,10 +27,12 @@ bool X11Pointer::read(CursorPoint& point)
     return true;
 }
 
-void X11Pointer::moveTo(std::int32_t x, std::int32_t y)
+bool X11Pointer::moveTo(std::int32_t x, std::int32_t y)
 {
+    // The server has no secure desktop and no rights above the user's: a warp on a working
+    // connection always lands.
     if (!m_connection.valid())
-        return;
+        return false;
     // The protocol carries 16-bit coordinates: wider values would wrap around to the other
     // side of the screen instead of stopping at its edge.
     constexpr std::int32_t kLow = std::numeric_limits<std::int16_t>::min();
@@ -40,4 +42,5 @@ void X11Pointer::moveTo(std::int32_t x, std::int32_t y)
     // Done when this returns, for every client: a flush alone lets another connection's query
     // be served before the server has read the warp.
     XSync(m_connection.display(), False);
+    return true;
 }

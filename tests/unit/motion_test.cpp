@@ -128,6 +128,22 @@ TEST_F(Ticker, AFailedReadMovesFromThePreviousPosition)
     EXPECT_EQ(log.only({"SetCursorPos"}), std::vector<std::string>{"SetCursorPos 56,60"});
 }
 
+// A refused move stops the tick at once: the other arrows don't try, and the hold starts over.
+TEST_F(Ticker, ARefusedMoveForgetsTheHeldArrows)
+{
+    state.ArrowDown = {0, 1, 1, 0};
+    state.HoldTime = 300;
+    state.CurStep = state.FastStep;
+    pointer.failMoves = true;
+    EXPECT_FALSE(MoveTick(state, pointer, 25));
+    EXPECT_EQ(log.only({"SetCursorPos"}).size(), 1u);
+    EXPECT_EQ(state.ArrowDown, (std::array<std::int16_t, 4>{}));
+    EXPECT_EQ(state.HoldTime, 0);
+    EXPECT_EQ(state.CurStep, state.StdStep);
+    pointer.failMoves = false;
+    EXPECT_TRUE(MoveTick(state, pointer, 25));
+}
+
 TEST_F(Ticker, CoordinateSumsDoNotOverflow)
 {
     pointer.width = 2147483647;

@@ -247,6 +247,29 @@ TEST(Switch, ReleasesUnderAltEndTheirPresses)
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{}) << "the button was already up";
 }
 
+// Right and Enter held when the pointer goes out of reach (a secure desktop): the tick that
+// can't move releases the button and forgets the arrow, and once the pointer is back nothing
+// runs on. The releases, when they come, are still claimed: the application never saw the presses.
+TEST(Switch, APointerOutOfReachEndsHeldInput)
+{
+    Session session;
+    auto p = session.launch();
+    p->form.mnuOnOff_Click();
+    p->platform.keys.deliver(kWmKeyDown, 39);
+    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->platform.pointer.failMoves = true;
+    p->log().clear();
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
+    p->platform.pointer.failMoves = false;
+    p->log().clear();
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->log().only({"SetCursorPos", "mouse_event"}), Calls{});
+    EXPECT_EQ(p->platform.keys.deliver(kWmKeyUp, 39), 1);
+    EXPECT_EQ(p->platform.keys.deliver(kWmKeyUp, 13), 1);
+    EXPECT_EQ(p->log().only({"mouse_event"}), Calls{}) << "the button was already up";
+}
+
 TEST(Switch, ACaptureFailureIsToldOnceAndTheSwitchStillShowsOn)
 {
     Session session;
@@ -281,6 +304,14 @@ TEST(Switch, RenewingTheCaptureOnlyWhileOn)
     p->form.renewKeyCapture();
     EXPECT_EQ(p->log().all(), (Calls{"UnhookWindowsHookEx 256", "SetWindowsHookEx -> 257"}));
     EXPECT_EQ(p->platform.keys.deliver(kWmKeyDown, 37), 1);
+
+    // A capture the system dropped lost the releases too: renewing it (the watchdog's way)
+    // releases the injected button and forgets the held arrow, which then moves nothing.
+    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->log().clear();
+    p->form.renewKeyCapture();
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->log().only({"mouse_event", "SetCursorPos"}), Calls{"mouse_event 4"});
 }
 
 TEST(Timer, IntervalZeroTicksAtTheTimersFloorWithoutSpinning)

@@ -192,6 +192,7 @@ TEST(Exit, AFailingSaveStopsTheSaveButNotTheExit)
                      "UnhookWindowsHookEx 256", "Unload"}));
     EXPECT_FALSE(p->platform.keys.installed());
     EXPECT_NE(p->platform.errors.str().find("could not all be saved"), std::string::npos);
+    EXPECT_TRUE(p->form.exitSaveFailed());
 }
 
 // The system ends the session (logout, shutdown, SIGTERM): the real exit, not a hide.

@@ -145,3 +145,13 @@ start_probe() {
 # probe_lines).
 probe_lines() { wc -l <"$PROBE_LOG"; }
 probe_after() { tail -n +"$(($1 + 1))" "$PROBE_LOG" | grep -qE -- "$2"; }
+
+# capture_is on|off: taps Right once and tells whether the running copy swallowed it (on) or let
+# it through to the probe (off).
+capture_is() {
+    local mark
+    mark=$(probe_lines)
+    xdotool key Right
+    probe_sync
+    if probe_after "$mark" '^KEYDOWN 39$'; then [[ $1 == off ]]; else [[ $1 == on ]]; fi
+}

@@ -3,16 +3,6 @@
 # and off, seen from the pointer and from the probe window that has the focus.
 source "$(dirname "$0")/session.sh"
 
-# capture_is on|off: taps Right once and tells whether the running copy swallowed it (on) or let
-# it through to the probe (off).
-capture_is() {
-    local mark
-    mark=$(probe_lines)
-    xdotool key Right
-    probe_sync
-    if probe_after "$mark" '^KEYDOWN 39$'; then [[ $1 == off ]]; else [[ $1 == on ]]; fi
-}
-
 # right_passes <when>: Right reaches the probe and leaves the pointer where it is.
 right_passes() {
     local mark x0

@@ -1,7 +1,7 @@
 // Checks of the Win32 backends against the real system calls, run under Wine: the registry
 // store with values other programs may have left (wrong types, no terminating NUL, huge),
 // the section delete that must stay inside its key, the single-instance mutex, the timer's
-// deadline arithmetic and the window's twip scaling. GoogleTest is not available for the
+// deadline arithmetic, the window's twip scaling, and the keyboard hook's thread and watchdog. GoogleTest is not available for the
 // cross build, so this is a plain program: it prints each failed check and exits nonzero.
 // The measured tick period is printed as a figure, never asserted.
 
@@ -9,12 +9,15 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/form_event_sink.h"
 #include "platform/win32/win32_instance_lock.h"
+#include "platform/win32/win32_keyboard_hook.h"
 #include "platform/win32/win32_registry_store.h"
 #include "platform/win32/win32_repeating_timer.h"
 #include "platform/win32/win32_settings_window.h"
+#include "shell/form_controls.h"
 
 namespace {
 
@@ -234,6 +237,116 @@ void timerFigure()
     std::printf("figure: 25 ms timer, average period over 80 ticks %.2f ms\n", average);
 }
 
+// Moved to a monitor of another scale (WM_DPICHANGED), the window keeps its twip layout: the
+// client area and each control at the new dpi, in the rectangle the system suggests.
+void dpiChange()
+{
+    Win32SettingsWindow view(GetModuleHandleW(nullptr));
+    check(view.create(), "the settings window is created");
+    const FormLayout& layout = form1Layout();
+    view.createControls(layout);
+    HWND window = view.handle();
+    const ControlSpec* first = nullptr;
+    for (const ControlSpec& control : layout.controls)
+        if (first == nullptr && control.kind != ControlKind::MenuItem)
+            first = &control;
+    for (int dpi : {144, 96}) {
+        RECT frame{0, 0, Win32SettingsWindow::pixelsFromTwips(layout.clientWidth, dpi),
+                   Win32SettingsWindow::pixelsFromTwips(layout.clientHeight, dpi)};
+        AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), FALSE,
+                           static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)));
+        OffsetRect(&frame, 40 - frame.left, 40 - frame.top);
+        SendMessageW(window, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+        RECT client{};
+        GetClientRect(window, &client);
+        RECT control{};
+        GetWindowRect(GetWindow(window, GW_CHILD), &control);
+        const std::string at = " at " + std::to_string(dpi) + " dpi";
+        check(client.right == Win32SettingsWindow::pixelsFromTwips(layout.clientWidth, dpi)
+                  && client.bottom == Win32SettingsWindow::pixelsFromTwips(layout.clientHeight, dpi),
+              ("the client area keeps its twips" + at).c_str());
+        check(first != nullptr
+                  && control.right - control.left == Win32SettingsWindow::pixelsFromTwips(first->rect.width, dpi),
+              ("the first control keeps its twips" + at).c_str());
+    }
+}
+
+// Records what the hook delivers and on which thread.
+struct KeyRecorder final : KeyEventSink {
+    std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override
+    {
+        if (GetCurrentThreadId() != uiThread)
+            offThread = true;
+        events.push_back(event.message * 1000 + event.vkCode);
+        return 0;
+    }
+    DWORD uiThread = GetCurrentThreadId();
+    bool offThread = false;
+    std::vector<std::uint32_t> events;
+};
+
+void sendKey(WORD vk, bool up)
+{
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof input);
+}
+
+// Runs this thread's messages for |milliseconds|, counting renewal requests to |target|.
+int pumpCountingRenewals(HWND target, DWORD milliseconds)
+{
+    int renewals = 0;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < milliseconds) {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.hwnd == target && message.message == kRenewKeyCaptureMessage)
+                ++renewals;
+            DispatchMessageW(&message);
+        }
+        Sleep(5);
+    }
+    return renewals;
+}
+
+// The hook on its own thread delivers the captured keys to the installing thread, the
+// watchdog stays quiet while the hook lives and asks for a renewal once it is gone.
+void keyboardHook()
+{
+    HWND target = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    Win32KeyboardHook hook;
+    hook.setRenewTarget(target, nullptr);
+    KeyRecorder recorder;
+    const std::uintptr_t handle = hook.install(recorder);
+    check(handle != 0, "the hook installs");
+    sendKey(VK_LEFT, false);
+    sendKey('A', false);
+    sendKey('A', true);
+    sendKey(VK_LEFT, true);
+    sendKey(VK_RETURN, false);
+    sendKey(VK_RETURN, true);
+    check(pumpCountingRenewals(target, 1500) == 0, "no renewal while the hook lives");
+    check(recorder.events == (std::vector<std::uint32_t>{256037, 257037, 256013, 257013}),
+          "the captured keys' events arrive in order, no other key");
+    check(!recorder.offThread, "events are delivered on the installing thread");
+
+    // The system drops the hook (as on a timeout): raw input of a captured key shows it.
+    UnhookWindowsHookEx(reinterpret_cast<HHOOK>(handle));
+    recorder.events.clear();
+    sendKey(VK_DOWN, false);
+    sendKey(VK_DOWN, true);
+    check(pumpCountingRenewals(target, 1500) == 1, "a dropped hook is noticed once");
+    check(recorder.events.empty(), "nothing arrives from a dropped hook");
+    hook.uninstall(handle);
+
+    check(Win32KeyboardHook::hookSawAround(0xFFFFFF00u, 0x00000010u), "the watchdog's clock wraps around");
+    check(!Win32KeyboardHook::hookSawAround(1000, 1000 + Win32KeyboardHook::kWatchdogGraceMs + 1),
+          "a hook event older than the grace does not count");
+    DestroyWindow(target);
+}
+
 } // namespace
 
 int main()
@@ -248,6 +361,8 @@ int main()
     timerArithmetic();
     twipScaling();
     timerFigure();
+    keyboardHook();
+    dpiChange();
     std::printf("%s: %d failed\n", g_failures == 0 ? "passed" : "FAILED", g_failures);
     return g_failures == 0 ? 0 : 1;
 }

@@ -2,10 +2,13 @@
 // and left-button message it receives to the file named on its command line, one line each
 // ("KEYDOWN 39", "SYSKEYDOWN 18", "LBUTTONDOWN"), flushed at once. The pointer-control
 // program must keep the arrows and Enter from ever showing up here.
+// With "--taskbar-created" instead of a file it only tells every top-level window that the
+// taskbar was created, as the shell does after a restart or a display-scale change, and ends.
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -60,6 +63,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     if (commandLine == nullptr || commandLine[0] == '\0')
         return 2;
+    if (std::strcmp(commandLine, "--taskbar-created") == 0)
+        return PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0) ? 0 : 1;
     // Binary mode: plain "\n" line ends for the shell that reads the log.
     g_log = std::fopen(commandLine, "wb");
     if (g_log == nullptr)
