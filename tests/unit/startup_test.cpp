@@ -195,15 +195,23 @@ TEST(Exit, AFailingSaveStopsTheSaveButNotTheExit)
     EXPECT_TRUE(p->form.exitSaveFailed());
 }
 
-// The system ends the session (logout, shutdown, SIGTERM): the real exit, not a hide.
-TEST(Exit, SessionEndIsTheRealExitAndReleasesAHeldButton)
+// A running copy with control on, StdDist edited to 30 and not yet saved, and Enter held
+// (the left button down); its log starts empty.
+std::unique_ptr<Process> onWithAnEditAndEnterHeld(Session& session)
 {
-    Session session;
     auto p = session.launch();
     p->form.mnuOnOff_Click();
     p->form.HScroll1_Scroll(0, ScrollAction::ArrowRight);
     p->platform.keys.deliver(kWmKeyDown, 13);
     p->log().clear();
+    return p;
+}
+
+// The system ends the session (logout, shutdown, SIGTERM): the real exit, not a hide.
+TEST(Exit, SessionEndIsTheRealExitAndReleasesAHeldButton)
+{
+    Session session;
+    auto p = onWithAnEditAndEnterHeld(session);
     p->form.sessionEnding();
     EXPECT_EQ(p->log().only({"SaveSetting StdDist", "NIM_DELETE", "mouse_event", "Unhook", "Unload"}),
               (Calls{"SaveSetting StdDist=30", "NIM_DELETE", "mouse_event 4", "UnhookWindowsHookEx 256", "Unload"}));
@@ -225,11 +233,7 @@ TEST(Exit, SessionEndIsTheRealExitAndReleasesAHeldButton)
 TEST(Exit, ALostDisplaySavesTheSettingsOnly)
 {
     Session session;
-    auto p = session.launch();
-    p->form.mnuOnOff_Click();
-    p->form.HScroll1_Scroll(0, ScrollAction::ArrowRight);
-    p->platform.keys.deliver(kWmKeyDown, 13);
-    p->log().clear();
+    auto p = onWithAnEditAndEnterHeld(session);
     p->form.displayLost();
     EXPECT_EQ(p->log().only({"SaveSetting", "NIM", "mouse_event", "Unhook", "Unload"}),
               (Calls{"SaveSetting StdDist=30", "SaveSetting FastDist=80", "SaveSetting TimeFast=250",
