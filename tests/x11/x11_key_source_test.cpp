@@ -530,8 +530,10 @@ TEST(X11KeySourceUnderWindowManager, LeavesTheWindowManagersBindingsToIt)
 {
     if (std::getenv("PAVRO_TEST_WM") == nullptr)
         GTEST_SKIP() << "runs under run_with_xvfb.sh --wm";
-    // The window manager announces itself before it grabs its bindings.
-    ASSERT_TRUE(waitUntil([] { return heldByAnotherClient(XK_Left, ShiftMask | Mod1Mask); }));
+    // The window manager announces itself before it loads its theme and grabs its bindings; on a
+    // fresh machine the theme's fonts are cached first, which can take seconds.
+    ASSERT_TRUE(waitUntil([] { return heldByAnotherClient(XK_Left, ShiftMask | Mod1Mask); },
+                          std::chrono::seconds(60)));
 
     XTestKeyboard keyboard;
     RecordingSink sink;
