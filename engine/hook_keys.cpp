@@ -1,9 +1,11 @@
 #include "engine/hook_keys.h"
 
 #include "engine/key_translation.h"
+#include "engine/motion_ticker.h"
 
-HookKeys::HookKeys(PavroState& state, KeyEventSource& source, InputInjector& injector)
-    : m_state(state), m_source(source), m_injector(injector)
+HookKeys::HookKeys(PavroState& state, KeyEventSource& source, InputInjector& injector,
+                   HeldArrowsListener* listener)
+    : m_state(state), m_source(source), m_injector(injector), m_listener(listener)
 {
 }
 
@@ -32,7 +34,13 @@ void HookKeys::HookOff()
 
 std::intptr_t HookKeys::KeyboardProc(const KeyEvent& event) noexcept
 {
-    if (event.code == kKeyActionCode && TranslateKey(m_state, m_injector, event.vkCode, event.message) == 1)
+    if (event.code != kKeyActionCode)
+        return m_source.forward(m_state.HookHandle, event);
+    const bool atRest = !AnyArrowHeld(m_state);
+    const auto claimed = TranslateKey(m_state, m_injector, event.vkCode, event.message);
+    if (atRest && m_listener != nullptr && AnyArrowHeld(m_state))
+        m_listener->arrowsStarted();
+    if (claimed == 1)
         return 1;
     return m_source.forward(m_state.HookHandle, event);
 }

@@ -6,11 +6,22 @@
 #include "platform/input_injector.h"
 #include "platform/key_event_source.h"
 
+/// Told when a key event made an arrow held while none was: the ticker has work from now on.
+/// Runs on the key path, after the decision: it must not allocate, block or log.
+class HeldArrowsListener {
+public:
+    virtual void arrowsStarted() noexcept = 0;
+
+protected:
+    ~HeldArrowsListener() = default;
+};
+
 /// Installs and removes the desktop-wide key capture and routes each event through
 /// TranslateKey. Owns HookHandle.
 class HookKeys final : public KeyEventSink {
 public:
-    HookKeys(PavroState& state, KeyEventSource& source, InputInjector& injector);
+    HookKeys(PavroState& state, KeyEventSource& source, InputInjector& injector,
+             HeldArrowsListener* listener = nullptr);
 
     /// Installs the capture and stores its handle (0 when the system refused). Call only
     /// while none is installed. Returns whether the capture is in place.
@@ -29,4 +40,5 @@ private:
     PavroState& m_state;
     KeyEventSource& m_source;
     InputInjector& m_injector;
+    HeldArrowsListener* m_listener;
 };

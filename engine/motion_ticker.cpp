@@ -25,6 +25,22 @@ std::int32_t offset(std::int32_t coordinate, std::int32_t step)
 
 } // namespace
 
+bool AnyArrowHeld(const PavroState& state)
+{
+    for (const std::int16_t down : state.ArrowDown)
+        if (down == 1)
+            return true;
+    return false;
+}
+
+bool MoveTickPending(const PavroState& state)
+{
+    if (state.IsOn != kTrue)
+        return false;
+    return AnyArrowHeld(state) || state.HoldTime != 0
+           || state.CurStep != (0 > state.FastAfter ? state.FastStep : state.StdStep);
+}
+
 bool MoveTick(PavroState& state, Pointer& pointer, std::int32_t interval)
 {
     bool moved = false;

@@ -16,3 +16,11 @@ void ReadCursorPos(PavroState& state, Pointer& pointer);
 /// forgotten, HoldTime starts again and the result is false, so the caller can release an
 /// injected button too. True otherwise.
 bool MoveTick(PavroState& state, Pointer& pointer, std::int32_t interval);
+
+/// True when an arrow is held for the ticker (ArrowDown exactly 1).
+bool AnyArrowHeld(const PavroState& state);
+
+/// True when the next MoveTick can change anything: while IsOn is -1, an arrow is held, or
+/// HoldTime and CurStep are not what a tick with no arrow held leaves behind. False means that
+/// tick would read nothing, move nothing and change nothing, so it need not run.
+bool MoveTickPending(const PavroState& state);

@@ -37,4 +37,7 @@ public:
     virtual void sessionEnding() = 0;
     /// After a resume or unlock: the system may have dropped the key capture.
     virtual void renewKeyCapture() = 0;
+    /// The watched settings store may have changed. |watching| false: the store can no longer
+    /// be watched, and is read on every tick from now on.
+    virtual void storeChanged(bool watching) = 0;
 };

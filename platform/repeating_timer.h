@@ -15,4 +15,8 @@ public:
     /// Period in milliseconds, from 1 to INT32_MAX; takes effect from the next tick and
     /// should be kept true on average (no drift from the system clock's granularity).
     virtual void setPeriod(std::int32_t milliseconds) = 0;
+    /// Enables the timer with its first tick as soon as the handler that called this has
+    /// returned, then one every period from that tick. Called on the key path: it must not
+    /// allocate, block or log.
+    virtual void startNow() = 0;
 };

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+class FormEventSink;
+
 enum class StoreStatus {
     Ok,       ///< the operation found (read) or did (save, remove, update) what it was asked
     Missing,  ///< read: no such key; remove: no such section, nothing was changed
@@ -49,4 +51,13 @@ public:
     /// Why the last call that returned Failed failed, as one line for the user; empty when
     /// only the value was at fault (stored, but not as text).
     virtual std::string lastError() const = 0;
+    /// Tells |sink| (storeChanged) whenever a stored value may have changed, by this or any
+    /// other process, until watch(nullptr) or the store's end; a change may be told more than
+    /// once, and never in the middle of another handler. True when watching; false when this
+    /// store can't be watched, and whoever follows it must read it on every tick instead.
+    virtual bool watch(FormEventSink* sink)
+    {
+        (void)sink;
+        return false;
+    }
 };

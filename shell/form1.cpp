@@ -55,7 +55,7 @@ void skipOnFailure(Step&& step)
 } // namespace
 
 Form1::Form1(FormPlatform platform)
-    : m_platform(std::move(platform)), m_hook(m_state, m_platform.keys, m_platform.injector)
+    : m_platform(std::move(platform)), m_hook(m_state, m_platform.keys, m_platform.injector, this)
 {
     // The view and the controls both start from the one layout, so they agree from the start.
     m_platform.view.createControls(form1Layout());
@@ -68,6 +68,7 @@ Form1::Form1(FormPlatform platform)
 
 Form1::~Form1()
 {
+    m_platform.store.watch(nullptr);
     m_platform.view.setEventSink(nullptr);
     m_platform.tray.setEventSink(nullptr);
     m_platform.timer.setEventSink(nullptr);
@@ -92,6 +93,8 @@ void Form1::Form_Load()
     RecalcMotion(-1);
     LoadSettings();
     RecalcMotion(-1);
+    // Watched from before the first write, so no change of another process's goes unseen.
+    m_storeWatched = m_platform.store.watch(this);
     const std::string startState = decimalText(m_controls.chkDefault[0]);
     if (m_platform.store.save(kAppName, kSectionName, kOnOffKey, startState) == StoreStatus::Ok) {
         m_onOffSeen = {StoreStatus::Ok, startState};
@@ -278,6 +281,7 @@ void Form1::mnuOnOff_Click()
     m_platform.tray.modify(m_state.TrayData.hIcon);
     if (captureFailed)
         reportCaptureFailure();
+    updateTicking();
 }
 
 void Form1::setOnOffCaptions(const char* caption)
@@ -307,8 +311,10 @@ void Form1::storeOnOff(const std::string& stateText)
         kAppName, kSectionName, kOnOffKey, [&](const StoredText& current) -> std::optional<std::string> {
             // A second launch that landed since this copy last looked is followed by the next
             // poll; storing over it would lose that switch.
-            if (UnfollowedRequest(current, m_onOffSeen, m_platform.decimalSeparator))
+            if (UnfollowedRequest(current, m_onOffSeen, m_platform.decimalSeparator)) {
+                m_pollPending = true;
                 return std::nullopt;
+            }
             written = true;
             return stateText;
         });
@@ -344,6 +350,7 @@ void Form1::renewKeyCapture()
     m_hook.HookOff();
     if (!m_hook.HookOn())
         reportCaptureFailure();
+    updateTicking();
 }
 
 void Form1::mnuSettings_Click()
@@ -378,15 +385,58 @@ void Form1::Timer1_Timer()
     if (m_state.IsOn == kTrue && !MoveTick(m_state, m_platform.pointer, m_controls.Timer1.interval))
         m_hook.ReleaseHeldInput();
 
+    // A watched store that told of no change still holds what this copy last saw there: the
+    // poll would follow nothing, so it is left out.
+    if (m_storeWatched && !m_pollPending) {
+        updateTicking();
+        return;
+    }
+    m_pollPending = false;
     const StoredText onOff = m_platform.store.read(kAppName, kSectionName, kOnOffKey);
     const bool follow = PollFollows(onOff, m_onOffSeen, m_state.IsOn, m_platform.decimalSeparator);
     if (onOff.status != StoreStatus::Failed)
         m_onOffSeen = onOff;
-    if (!follow)
+    if (follow) {
+        mnuOnOff_Click();
+        if (auto interval = IntervalAfterPollSwitch(m_state.IsOn, m_controls.Text1[3], m_platform.decimalSeparator))
+            setTimerInterval(*interval);
+    }
+    updateTicking();
+}
+
+void Form1::storeChanged(bool watching)
+{
+    if (m_ended)
         return;
-    mnuOnOff_Click();
-    if (auto interval = IntervalAfterPollSwitch(m_state.IsOn, m_controls.Text1[3], m_platform.decimalSeparator))
-        setTimerInterval(*interval);
+    if (!watching)
+        m_storeWatched = false;
+    m_pollPending = true;
+    // A running timer polls at its next tick; a resting one polls at once. Before the start-up
+    // enabled Timer1, its first tick polls.
+    if (m_controls.Timer1.enabled && !m_ticking) {
+        m_ticking = true;
+        m_platform.timer.startNow();
+    }
+}
+
+void Form1::arrowsStarted() noexcept
+{
+    // The first step comes right after the key that asked for it, not up to a tick later;
+    // from there the ticks keep the interval as before.
+    if (m_ended || !m_controls.Timer1.enabled || m_state.IsOn != kTrue)
+        return;
+    m_ticking = true;
+    m_platform.timer.startNow();
+}
+
+void Form1::updateTicking()
+{
+    const bool needed = !m_ended && m_controls.Timer1.enabled
+                        && (!m_storeWatched || m_pollPending || MoveTickPending(m_state));
+    if (needed == m_ticking)
+        return;
+    m_ticking = needed;
+    m_platform.timer.setEnabled(needed);
 }
 
 void Form1::setTimerInterval(std::int32_t interval)
@@ -400,7 +450,7 @@ void Form1::setTimerInterval(std::int32_t interval)
 void Form1::setTimerEnabled(bool enabled)
 {
     m_controls.Timer1.enabled = enabled;
-    m_platform.timer.setEnabled(enabled);
+    updateTicking();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -485,4 +535,6 @@ void Form1::RecalcMotion(std::int16_t index)
                                         m_controls.Timer1.interval);
     if (interval)
         setTimerInterval(*interval);
+    // New steps leave CurStep to the next tick to pick.
+    updateTicking();
 }

@@ -50,7 +50,13 @@ struct FormPlatform {
 /// control's state and mirrors each change to the view. It is the event sink of the view,
 /// the tray icon and the timer from its construction to its destruction: the backends
 /// report the user's actions and the platform's events through it, all on the UI thread.
-class Form1 final : public FormEventSink {
+///
+/// Timer1 keeps the enabled flag and the interval the motion values are computed from; the
+/// platform timer under it runs only while a tick can do something: while the ticker has
+/// work (MoveTickPending), while a change to the store waits for its poll, or always when the
+/// store can't be watched. Every tick it leaves out would have moved nothing, changed nothing
+/// and followed nothing. An arrow pressed from rest starts it with a tick at once.
+class Form1 final : public FormEventSink, private HeldArrowsListener {
 public:
     /// Builds the view's controls from form1Layout() and becomes the backends' event sink.
     explicit Form1(FormPlatform platform);
@@ -107,6 +113,9 @@ public:
     void Timer1_Timer() override;
     /// After a resume or unlock: reinstalls a capture the system may have dropped, while on.
     void renewKeyCapture() override;
+    /// The store may have changed: the next tick polls it, and one comes at once when the
+    /// timer was resting. |watching| false: from now on every tick polls.
+    void storeChanged(bool watching) override;
 
     // --- The controls, as the other parts read and write them ---
     /// Sets a field's text; a change runs Text1_Change at once.
@@ -142,6 +151,9 @@ private:
     void realExitSteps();
     void setTimerInterval(std::int32_t interval);
     void setTimerEnabled(bool enabled);
+    /// Runs or rests the platform timer for what the ticks have to do now.
+    void updateTicking();
+    void arrowsStarted() noexcept override;
     void setOnOffCaptions(const char* caption);
     void reportCaptureFailure();
     void storeOnOff(const std::string& stateText);
@@ -164,6 +176,12 @@ private:
     bool m_storeFailureTold = false;
     bool m_trayReady = false;
     std::string m_saveError;
+    /// The store tells this copy of every change, so ticks need not poll it unasked.
+    bool m_storeWatched = false;
+    /// A change to the store that no tick has polled yet.
+    bool m_pollPending = false;
+    /// Whether the platform timer was last told to run.
+    bool m_ticking = false;
     int m_exitCode = 0;
     std::string m_exitReason;
 };

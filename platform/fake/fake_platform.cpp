@@ -264,6 +264,12 @@ void FakeRepeatingTimer::setEnabled(bool on)
     m_log.add(std::string("Timer1.Enabled=") + (on ? "1" : "0"));
 }
 
+void FakeRepeatingTimer::startNow()
+{
+    enabled = true;
+    ++immediateTicks;
+}
+
 void FakeRepeatingTimer::setPeriod(std::int32_t milliseconds)
 {
     period = milliseconds;

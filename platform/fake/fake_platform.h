@@ -181,8 +181,11 @@ public:
     void setEventSink(FormEventSink* newSink) override { sink = newSink; }
     void setEnabled(bool enabled) override;
     void setPeriod(std::int32_t milliseconds) override;
+    /// Enables the timer and counts the request; the test runs the tick it asks for.
+    void startNow() override;
 
     bool enabled = false;
+    int immediateTicks = 0;
     std::int32_t period = 0;
     FormEventSink* sink = nullptr;
 

@@ -1,19 +1,50 @@
 #include "platform/qt/qt_repeating_timer.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <stdexcept>
+
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include "platform/form_event_sink.h"
 
+namespace {
+
+constexpr long long kNanosecondsPerMillisecond = 1'000'000;
+
+timespec timespecOf(long long nanoseconds)
+{
+    return {static_cast<time_t>(nanoseconds / 1'000'000'000), static_cast<long>(nanoseconds % 1'000'000'000)};
+}
+
+} // namespace
+
 QtRepeatingTimer::QtRepeatingTimer()
 {
-    // A coarse timer may fire up to 5% late and would make a 25 ms tick drift from the
-    // nominal hold time the motion model counts.
-    m_timer.setTimerType(Qt::PreciseTimer);
-    m_timer.setInterval(25);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] {
-        if (m_sink)
-            m_sink->Timer1_Timer();
-    });
+    m_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_fd < 0)
+        throw std::runtime_error("the tick timer could not be created");
+    m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { expired(); });
+}
+
+QtRepeatingTimer::~QtRepeatingTimer()
+{
+    m_notifier.reset();
+    close(m_fd);
+}
+
+void QtRepeatingTimer::arm(long long firstNanoseconds)
+{
+    itimerspec spec{};
+    if (firstNanoseconds > 0) {
+        spec.it_value = timespecOf(firstNanoseconds);
+        spec.it_interval = timespecOf(m_period * kNanosecondsPerMillisecond);
+    }
+    // Only a bad descriptor or bad values fail, and neither can happen here.
+    timerfd_settime(m_fd, 0, &spec, nullptr);
 }
 
 void QtRepeatingTimer::setEnabled(bool enabled)
@@ -21,20 +52,36 @@ void QtRepeatingTimer::setEnabled(bool enabled)
     if (enabled == m_enabled)
         return;
     m_enabled = enabled;
-    if (enabled)
-        m_timer.start();
-    else
-        m_timer.stop();
+    arm(enabled ? m_period * kNanosecondsPerMillisecond : 0);
 }
 
 void QtRepeatingTimer::setPeriod(std::int32_t milliseconds)
 {
-    // QTimer takes 0 as "whenever the loop is idle", which would spin a core; the interface
-    // allows 1 and up, and anything lower is held at 1.
-    const int period = std::max<std::int32_t>(milliseconds, 1);
-    if (period == m_timer.interval())
+    // A period of 0 would mean "disarmed" to the kernel; the interface allows 1 and up, and
+    // anything lower is held at 1.
+    const std::int32_t period = std::max<std::int32_t>(milliseconds, 1);
+    if (period == m_period)
         return;
+    m_period = period;
     // On a running timer this restarts the period from now: the next tick comes one new
     // period after the call.
-    m_timer.setInterval(period);
+    if (m_enabled)
+        arm(m_period * kNanosecondsPerMillisecond);
+}
+
+void QtRepeatingTimer::startNow()
+{
+    m_enabled = true;
+    // The shortest expiry the kernel takes: due before the loop next polls.
+    arm(1);
+}
+
+void QtRepeatingTimer::expired()
+{
+    std::uint64_t expirations = 0;
+    // Nothing to read when a disarm or re-arm came after the loop saw the timer readable.
+    if (read(m_fd, &expirations, sizeof expirations) != sizeof expirations || !m_enabled)
+        return;
+    if (m_sink)
+        m_sink->Timer1_Timer();
 }

@@ -83,6 +83,17 @@ void Win32RepeatingTimer::setPeriod(std::int32_t milliseconds)
     updateClockRequest();
 }
 
+void Win32RepeatingTimer::startNow()
+{
+    m_enabled = true;
+    m_deadline = now();
+    // A posted tick is taken as soon as the current handler returns; a window timer would
+    // wait at least the system minimum. The tick then arms the timer for one period on.
+    if (m_window != nullptr)
+        PostMessageW(m_window, WM_TIMER, kTimerId, 0);
+    updateClockRequest();
+}
+
 void Win32RepeatingTimer::arm()
 {
     if (m_window == nullptr)

@@ -33,6 +33,7 @@ public:
     void setEventSink(FormEventSink* sink) override { m_sink = sink; }
     void setEnabled(bool enabled) override;
     void setPeriod(std::int32_t milliseconds) override;
+    void startNow() override;
 
     /// Milliseconds from |now| to the deadline, rounded up, for the one-shot wait; 0 when the
     /// deadline is less than 1 ms away (due now). Counter units are |frequency| per second.

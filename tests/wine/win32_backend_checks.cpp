@@ -213,6 +213,7 @@ struct TickSink final : FormEventSink {
     void Form_Resize() override {}
     void sessionEnding() override {}
     void renewKeyCapture() override {}
+    void storeChanged(bool) override {}
 
     int ticks = 0;
     LARGE_INTEGER start{}, end{};
