@@ -114,6 +114,7 @@ StoreStatus FakeSettingsStore::save(std::string_view app, std::string_view secti
         return StoreStatus::Failed;
     }
     m_data.values[sectionKey(app, section)][std::string(key)] = std::string(value);
+    ++m_data.changes;
     return StoreStatus::Ok;
 }
 
@@ -123,7 +124,26 @@ StoreStatus FakeSettingsStore::removeSection(std::string_view app, std::string_v
     m_lastError = m_data.unusable.empty() ? "the test refused the removal" : m_data.unusable;
     if (m_data.failRemove || !m_data.unusable.empty())
         return StoreStatus::Failed;
-    return m_data.values.erase(sectionKey(app, section)) ? StoreStatus::Ok : StoreStatus::Missing;
+    if (m_data.values.erase(sectionKey(app, section)) == 0)
+        return StoreStatus::Missing;
+    ++m_data.changes;
+    return StoreStatus::Ok;
+}
+
+bool FakeSettingsStore::watch(FormEventSink* sink)
+{
+    m_watcher = m_data.watchable ? sink : nullptr;
+    m_changesTold = m_data.changes;
+    return m_watcher != nullptr;
+}
+
+bool FakeSettingsStore::deliverChanges()
+{
+    if (m_watcher == nullptr || m_changesTold == m_data.changes)
+        return false;
+    m_changesTold = m_data.changes;
+    m_watcher->storeChanged(true);
+    return true;
 }
 
 StoreStatus FakeSettingsStore::update(std::string_view app, std::string_view section, std::string_view key,

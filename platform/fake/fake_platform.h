@@ -89,7 +89,11 @@ private:
 struct FakeStoreData {
     /// The value under Pavro/Settings, or "<missing>".
     std::string value(const std::string& key) const;
-    void set(const std::string& key, const std::string& value) { values["Pavro/Settings"][key] = value; }
+    void set(const std::string& key, const std::string& value)
+    {
+        values["Pavro/Settings"][key] = value;
+        ++changes;
+    }
 
     std::map<std::string, std::map<std::string, std::string>> values;  ///< "app/section" -> key -> text
     std::set<std::string> failSaves;  ///< keys whose save fails
@@ -100,6 +104,9 @@ struct FakeStoreData {
     /// Runs once, just before the next update takes the store's lock: another process
     /// acting in between.
     std::function<void()> beforeUpdate;
+    /// Whether the stores over this data can be watched, and how many writes it has seen.
+    bool watchable = false;
+    unsigned changes = 0;
 };
 
 /// One process's access to the shared store, recording into that process's log.
@@ -114,11 +121,18 @@ public:
     StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
                        const Change& change) override;
     std::string lastError() const override { return m_lastError; }
+    /// True (and the watcher is |sink|) when the shared data is watchable.
+    bool watch(FormEventSink* sink) override;
+    /// Tells the watcher of writes since it was last told, as the event loop would; returns
+    /// whether it told.
+    bool deliverChanges();
 
 private:
     FakeStoreData& m_data;
     CallLog& m_log;
     std::string m_lastError;
+    FormEventSink* m_watcher = nullptr;
+    unsigned m_changesTold = 0;
 };
 
 /// A view that shows what it was told in its public fields, starting from the layout.
