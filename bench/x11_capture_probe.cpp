@@ -53,6 +53,10 @@ bool X11CaptureProbe::heldByAnother(unsigned keycode, unsigned modifiers)
 {
     Display* dpy = m_display;  // the name Xlib's request macros expect
     const ::Window root = DefaultRootWindow(dpy);
+    // The server serves no one else from the trial grab to its release: a server that yields
+    // between two requests of one write (its time slice ran out) would otherwise let another
+    // client's grab meet ours and fail.
+    XGrabServer(dpy);
     LockDisplay(dpy);
     // The grab, with an empty event mask of one unit and one modifier set after it.
     xXIPassiveGrabDeviceReq* grab = nullptr;
@@ -91,7 +95,10 @@ bool X11CaptureProbe::heldByAnother(unsigned keycode, unsigned modifiers)
     ungrab->num_modifiers = 1;
     ungrab->grab_type = XIGrabtypeKeycode;
     *reinterpret_cast<std::uint32_t*>(ungrab + 1) = modifiers;
-    // All three go out in one write with the wait for the last one's answer.
+    xReq* release = nullptr;
+    GetEmptyReq(UngrabServer, release);
+    (void)release;
+    // All of it goes out in one write with the wait for the last one's answer.
     xGetInputFocusReply focus{};
     xReq* sync = nullptr;
     GetEmptyReq(GetInputFocus, sync);

@@ -3,10 +3,10 @@
 #include <X11/Xlib.h>
 
 /// Tells whether another client holds an XInput2 passive grab of one key on the root window,
-/// without ever holding it longer than the server takes to read two requests: the trial grab
-/// and its release go out in one write, and only then is the grab's answer read. A client
-/// installing its own grabs meanwhile never meets ours. (Core and XInput2 grabs never
-/// conflict with each other in the server, so a core XGrabKey cannot see an XInput2 capture.)
+/// without another client ever meeting the trial grab: the trial grab and its release go out
+/// in one write inside a server grab, and only then is the grab's answer read. (Core and
+/// XInput2 grabs never conflict with each other in the server, so a core XGrabKey cannot see
+/// an XInput2 capture.)
 class X11CaptureProbe {
 public:
     /// On |display|, which the probe then owns for its requests; the first master keyboard.
