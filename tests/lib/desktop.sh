@@ -91,11 +91,12 @@ trap 'exit 130' INT TERM
 
 # start_x: a private Xvfb. It picks a free display number itself (-displayfd) and writes it only
 # once it accepts connections; -noreset, or it resets whenever its last client disconnects.
+# E2E_SCREEN may give another size (the bench's long holds need a wide screen).
 start_x() {
     # The private session is X11 whatever desktop the tests were started from.
     unset WAYLAND_DISPLAY XDG_SESSION_TYPE
     export QT_QPA_PLATFORM=xcb
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$E2E_WORK/display" \
+    Xvfb -displayfd 3 -screen 0 "${E2E_SCREEN:-1280x800x24}" -nolisten tcp -noreset 3>"$E2E_WORK/display" \
         >"$E2E_WORK/xvfb.log" 2>&1 &
     track $!
     wait_until 10 grep -q '[0-9]' "$E2E_WORK/display" || { cat "$E2E_WORK/xvfb.log" >&2; abort "Xvfb did not start"; }
