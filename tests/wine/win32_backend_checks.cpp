@@ -1,7 +1,7 @@
 // Checks of the Win32 backends against the real system calls, run under Wine: the registry
 // store with values other programs may have left (wrong types, no terminating NUL, huge),
 // the section delete that must stay inside its key, the single-instance mutex, the timer's
-// deadline arithmetic, the registry watch, the window's twip scaling,
+// deadline arithmetic and its 1 ms clock request, the registry watch, the window's twip scaling,
 // and the keyboard hook's thread and watchdog. GoogleTest is not available for the cross build,
 // so this is a plain program: it prints each failed check and exits nonzero. The measured tick
 // period is printed as a figure, never asserted.
@@ -259,6 +259,57 @@ bool pumpUntil(Done done, DWORD milliseconds)
     return true;
 }
 
+int g_clockHeld = 0;
+int g_clockBegins = 0;
+MMRESULT WINAPI countClockBegin(UINT)
+{
+    ++g_clockHeld;
+    ++g_clockBegins;
+    return TIMERR_NOERROR;
+}
+MMRESULT WINAPI countClockEnd(UINT)
+{
+    --g_clockHeld;
+    return TIMERR_NOERROR;
+}
+
+// Rests its timer from inside the third tick, as the program does once nothing moves.
+struct RestingSink final : QuietSink {
+    explicit RestingSink(RepeatingTimer& timer) : timer(timer) {}
+    void Timer1_Timer() override
+    {
+        if (++ticks == 3)
+            timer.setEnabled(false);
+    }
+    RepeatingTimer& timer;
+    int ticks = 0;
+};
+
+// The 1 ms clock is held exactly while the timer runs with a short period, from a start at
+// once on, and given back the moment the timer rests or slows to the idle period.
+void timerClockRequests()
+{
+    {
+        Win32RepeatingTimer timer({countClockBegin, countClockEnd});
+        RestingSink sink(timer);
+        timer.setEventSink(&sink);
+        timer.setPeriod(25);
+        check(g_clockHeld == 0, "a stopped timer holds no 1 ms clock");
+        timer.startNow();
+        check(g_clockHeld == 1, "a start at once asks for the 1 ms clock");
+        check(pumpUntil([&] { return sink.ticks == 3; }, 2000) && g_clockHeld == 0,
+              "resting from inside a tick gives the clock back");
+        timer.setEnabled(true);
+        timer.startNow();
+        check(g_clockHeld == 1 && g_clockBegins == 2, "a running timer started at once asks only once");
+        timer.setPeriod(200);
+        check(g_clockHeld == 0, "the idle period gives the clock back");
+        timer.setPeriod(25);
+        check(g_clockHeld == 1, "a short period asks again");
+    }
+    check(g_clockHeld == 0, "a timer that ends while running gives the clock back");
+}
+
 struct StoreSink final : QuietSink {
     void storeChanged(bool watching) override { ++(watching ? changes : losses); }
     int changes = 0;
@@ -443,6 +494,7 @@ int main()
     timerArithmetic();
     twipScaling();
     timerFigure();
+    timerClockRequests();
     keyboardHook();
     dpiChange();
     std::printf("%s: %d failed\n", g_failures == 0 ? "passed" : "FAILED", g_failures);
