@@ -28,7 +28,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     Win32KeyboardHook keys;
     Win32InputInjector injector;
     Win32Pointer pointer;
-    Win32RegistryStore store;
+    Win32RegistryStore store{std::string(kAppName)};
     Win32RepeatingTimer timer;
     Win32SettingsWindow window(instance);
     if (!window.create()) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32/win32_error.h"
+#include "platform/win32/win32_registry_watch.h"
 
 namespace {
 
@@ -53,6 +54,25 @@ std::wstring Win32RegistryStore::sectionPath(std::string_view app, std::string_v
     if (!validName(app) || !validName(section))
         return {};
     return L"Software\\" + win32Widen(std::string(app)) + L"\\" + win32Widen(std::string(section));
+}
+
+Win32RegistryStore::Win32RegistryStore(std::string watchedApp) : m_watchedApp(std::move(watchedApp)) {}
+
+Win32RegistryStore::~Win32RegistryStore() = default;
+
+bool Win32RegistryStore::watch(FormEventSink* sink)
+{
+    m_watch.reset();
+    if (sink == nullptr || !validName(m_watchedApp))
+        return false;
+    try {
+        m_watch = std::make_unique<Win32RegistryWatch>(L"Software\\" + win32Widen(m_watchedApp), *sink);
+        if (!m_watch->start())
+            m_watch.reset();
+    } catch (const std::bad_alloc&) {
+        m_watch.reset();
+    }
+    return m_watch != nullptr;
 }
 
 StoreStatus Win32RegistryStore::fail(std::string reason)

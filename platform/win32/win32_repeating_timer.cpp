@@ -14,7 +14,7 @@ constexpr std::int32_t kFineClockBelow = 100;
 
 } // namespace
 
-Win32RepeatingTimer::Win32RepeatingTimer()
+Win32RepeatingTimer::Win32RepeatingTimer(ClockRequests clock) : m_clock(clock)
 {
     LARGE_INTEGER frequency{};
     QueryPerformanceFrequency(&frequency);
@@ -130,9 +130,9 @@ void Win32RepeatingTimer::updateClockRequest()
     if (wanted == m_fineClock)
         return;
     if (wanted)
-        m_fineClock = timeBeginPeriod(1) == TIMERR_NOERROR;
+        m_fineClock = m_clock.begin(1) == TIMERR_NOERROR;
     else {
-        timeEndPeriod(1);
+        m_clock.end(1);
         m_fineClock = false;
     }
 }

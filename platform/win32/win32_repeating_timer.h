@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <cstdint>
 
@@ -15,7 +16,9 @@
 /// tick that the clock granularity made late makes the next wait shorter, so the average
 /// period is exact whatever the granularity, with jitter of at most one clock tick. While
 /// the period is short (moving the pointer) the program also asks for a 1 ms clock
-/// (timeBeginPeriod) to make that jitter small; at the 200 ms idle period it gives it back.
+/// (timeBeginPeriod) to make that jitter small. The request is held exactly while the timer
+/// runs with such a period: a stopped timer, or one at the 200 ms idle period, gives it back
+/// at once, since a finer clock costs the whole system wakeups and power.
 /// Newer systems may ignore the request for a hidden window: the deadline keeps the average.
 ///
 /// Window timer messages, unlike a waitable timer waited on in our own loop, are dispatched
@@ -24,8 +27,15 @@
 /// shorter periods tick every 10 ms.
 class Win32RepeatingTimer final : public RepeatingTimer {
 public:
+    /// How the timer asks the system for the 1 ms clock and gives it back (a test counts).
+    struct ClockRequests {
+        MMRESULT(WINAPI* begin)(UINT);
+        MMRESULT(WINAPI* end)(UINT);
+    };
+
     /// A stopped timer of 25 ms, ticking on the thread that creates it.
-    Win32RepeatingTimer();
+    Win32RepeatingTimer() : Win32RepeatingTimer(ClockRequests{timeBeginPeriod, timeEndPeriod}) {}
+    explicit Win32RepeatingTimer(ClockRequests clock);
     Win32RepeatingTimer(const Win32RepeatingTimer&) = delete;
     Win32RepeatingTimer& operator=(const Win32RepeatingTimer&) = delete;
     ~Win32RepeatingTimer() override;
@@ -51,6 +61,7 @@ private:
     std::int64_t now() const;
     std::int64_t periodCounts() const;
 
+    ClockRequests m_clock;
     HWND m_window = nullptr;
     FormEventSink* m_sink = nullptr;
     bool m_enabled = false;

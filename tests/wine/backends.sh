@@ -1,6 +1,7 @@
 #!/bin/bash
-# The Windows backends against the real system calls: registry store, instance lock, timer
-# arithmetic and twip scaling (win32_backend_checks.exe reports each, then "passed").
+# The Windows backends against the real system calls: registry store and its watch, instance
+# lock, timer arithmetic and clock request, twip scaling, the keyboard hook
+# (win32_backend_checks.exe reports each, then "passed").
 source "$(dirname "$0")/session.sh"
 : "${PAVRO_BACKEND_CHECKS:?PAVRO_BACKEND_CHECKS must name win32_backend_checks.exe}"
 

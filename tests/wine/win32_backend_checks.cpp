@@ -1,9 +1,10 @@
 // Checks of the Win32 backends against the real system calls, run under Wine: the registry
 // store with values other programs may have left (wrong types, no terminating NUL, huge),
 // the section delete that must stay inside its key, the single-instance mutex, the timer's
-// deadline arithmetic, the window's twip scaling, and the keyboard hook's thread and watchdog. GoogleTest is not available for the
-// cross build, so this is a plain program: it prints each failed check and exits nonzero.
-// The measured tick period is printed as a figure, never asserted.
+// deadline arithmetic and its 1 ms clock request, the registry watch, the window's twip scaling,
+// and the keyboard hook's thread and watchdog. GoogleTest is not available for the cross build,
+// so this is a plain program: it prints each failed check and exits nonzero. The measured tick
+// period is printed as a figure, never asserted.
 
 #include <windows.h>
 
@@ -193,17 +194,9 @@ void twipScaling()
     check(Win32SettingsWindow::pixelsFromTwips(125, 96) == 8, "125 twips round to 8 px");
 }
 
-// Takes the timer's ticks; every other event is not this program's.
-struct TickSink final : FormEventSink {
-    void Timer1_Timer() override
-    {
-        if (++ticks == 1)
-            QueryPerformanceCounter(&start);
-        if (ticks == 81) {
-            QueryPerformanceCounter(&end);
-            PostQuitMessage(0);
-        }
-    }
+// Takes no event; a check overrides the ones it is about.
+struct QuietSink : FormEventSink {
+    void Timer1_Timer() override {}
     void controlClicked(ControlName) override {}
     void HScroll1_UserChange(int, int) override {}
     void HScroll1_Scroll(int, ScrollAction, int) override {}
@@ -214,6 +207,18 @@ struct TickSink final : FormEventSink {
     void sessionEnding() override {}
     void renewKeyCapture() override {}
     void storeChanged(bool) override {}
+};
+
+struct TickSink final : QuietSink {
+    void Timer1_Timer() override
+    {
+        if (++ticks == 1)
+            QueryPerformanceCounter(&start);
+        if (ticks == 81) {
+            QueryPerformanceCounter(&end);
+            PostQuitMessage(0);
+        }
+    }
 
     int ticks = 0;
     LARGE_INTEGER start{}, end{};
@@ -236,6 +241,132 @@ void timerFigure()
     const double average =
         static_cast<double>(sink.end.QuadPart - sink.start.QuadPart) * 1000.0 / frequency.QuadPart / 80;
     std::printf("figure: 25 ms timer, average period over 80 ticks %.2f ms\n", average);
+}
+
+// Runs this thread's messages until |done| or |milliseconds| passed; true when done.
+template <typename Done>
+bool pumpUntil(Done done, DWORD milliseconds)
+{
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= milliseconds)
+            return false;
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    return true;
+}
+
+int g_clockHeld = 0;
+int g_clockBegins = 0;
+MMRESULT WINAPI countClockBegin(UINT)
+{
+    ++g_clockHeld;
+    ++g_clockBegins;
+    return TIMERR_NOERROR;
+}
+MMRESULT WINAPI countClockEnd(UINT)
+{
+    --g_clockHeld;
+    return TIMERR_NOERROR;
+}
+
+// Rests its timer from inside the third tick, as the program does once nothing moves.
+struct RestingSink final : QuietSink {
+    explicit RestingSink(RepeatingTimer& timer) : timer(timer) {}
+    void Timer1_Timer() override
+    {
+        if (++ticks == 3)
+            timer.setEnabled(false);
+    }
+    RepeatingTimer& timer;
+    int ticks = 0;
+};
+
+// The 1 ms clock is held exactly while the timer runs with a short period, from a start at
+// once on, and given back the moment the timer rests or slows to the idle period.
+void timerClockRequests()
+{
+    {
+        Win32RepeatingTimer timer({countClockBegin, countClockEnd});
+        RestingSink sink(timer);
+        timer.setEventSink(&sink);
+        timer.setPeriod(25);
+        check(g_clockHeld == 0, "a stopped timer holds no 1 ms clock");
+        timer.startNow();
+        check(g_clockHeld == 1, "a start at once asks for the 1 ms clock");
+        check(pumpUntil([&] { return sink.ticks == 3; }, 2000) && g_clockHeld == 0,
+              "resting from inside a tick gives the clock back");
+        timer.setEnabled(true);
+        timer.startNow();
+        check(g_clockHeld == 1 && g_clockBegins == 2, "a running timer started at once asks only once");
+        timer.setPeriod(200);
+        check(g_clockHeld == 0, "the idle period gives the clock back");
+        timer.setPeriod(25);
+        check(g_clockHeld == 1, "a short period asks again");
+    }
+    check(g_clockHeld == 0, "a timer that ends while running gives the clock back");
+}
+
+struct StoreSink final : QuietSink {
+    void storeChanged(bool watching) override { ++(watching ? changes : losses); }
+    int changes = 0;
+    int losses = 0;
+};
+
+// Runs reg.exe with |arguments| as a process of its own and waits for it; true when it succeeded.
+bool regExe(const std::wstring& arguments)
+{
+    std::wstring command = L"reg.exe " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, 20000);
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return status == 0;
+}
+
+// Another process's changes reach the watching store's sink, also once the application's key
+// was deleted and made again, and nothing comes while nothing changes or after the watch ended.
+void registryWatch()
+{
+    const std::wstring settings = L"HKCU\\Software\\PavroBackendChecks\\Settings";
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAppPath);
+    Win32RegistryStore store(kApp);
+    StoreSink sink;
+    check(store.watch(&sink), "a missing application key can be watched");
+    const struct {
+        std::wstring arguments;
+        const char* what;
+    } steps[] = {
+        {L"add " + settings + L" /v OnOff /d 1 /f", "the missing key made by another process is told"},
+        {L"add " + settings + L" /v OnOff /d 0 /f", "a value written by another process is told"},
+        {L"delete " + settings + L" /f", "the section deleted as the remover does is told"},
+        {L"delete HKCU\\Software\\PavroBackendChecks /f", "the application key deleted is told"},
+        {L"add " + settings + L" /v OnOff /d 1 /f", "the application key made again is told"},
+        {L"add " + settings + L" /v OnOff /d 0 /f", "a value written into the key made again is told"},
+    };
+    for (const auto& step : steps) {
+        pumpUntil([] { return false; }, 200);  // what the previous step still has to tell
+        sink.changes = 0;
+        check(regExe(step.arguments) && pumpUntil([&] { return sink.changes > 0; }, 5000), step.what);
+    }
+    pumpUntil([] { return false; }, 200);
+    sink.changes = 0;
+    pumpUntil([] { return false; }, 500);
+    check(sink.changes == 0 && sink.losses == 0, "nothing is told while nothing changes");
+    store.watch(nullptr);
+    regExe(L"add " + settings + L" /v OnOff /d 1 /f");
+    check(!pumpUntil([&] { return sink.changes > 0; }, 500), "nothing is told after the watch ended");
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAppPath);
 }
 
 // Moved to a monitor of another scale (WM_DPICHANGED), the window keeps its twip layout: the
@@ -358,10 +489,12 @@ int main()
     registryOddValues(store);
     registryUpdate(store);
     registryRemove(store);
+    registryWatch();
     instanceLock();
     timerArithmetic();
     twipScaling();
     timerFigure();
+    timerClockRequests();
     keyboardHook();
     dpiChange();
     std::printf("%s: %d failed\n", g_failures == 0 ? "passed" : "FAILED", g_failures);
