@@ -9,7 +9,7 @@
 #include "platform/tray_icon.h"
 
 /// The notification-area icon: a QSystemTrayIcon showing the active or the inactive image
-/// (from the program's resources). A single left click does nothing. With no notification area the
+/// (compiled into the program). A single left click does nothing. With no notification area the
 /// icon waits and docks once one appears; if none has appeared a few seconds after start, the
 /// user is told (a dialog, and a line on |errors|) how to switch pointer control meanwhile.
 class QtTrayIcon final : public TrayIcon {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -9,9 +10,11 @@
 
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
 #include "platform/form_event_sink.h"
 #include "platform/qt/qt_settings_window.h"
+#include "platform/qt/qt_tray_icon.h"
 
 namespace {
 
@@ -121,11 +124,26 @@ TEST(QtSettingsWindowTest, ControlsMadeOnFirstShowStartFromEveryValueSetBefore)
     popup()->close();
 }
 
+// The images compiled in are the .ico files' own, pixel for pixel (the build converts them).
+TEST(QtTrayIconTest, ImagesAreTheIconFiles)
+{
+    const std::pair<TrayImage, const char*> images[] = {{TrayImage::Active, PAVRO_ACTIVE_ICO},
+                                                        {TrayImage::Inactive, PAVRO_INACTIVE_ICO}};
+    for (const auto& [image, file] : images) {
+        const QImage expected = QImage(QString::fromUtf8(file)).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_FALSE(expected.isNull()) << file;
+        const QImage shown = QtTrayIcon::icon(image).pixmap(expected.size()).toImage().convertToFormat(
+            QImage::Format_ARGB32);
+        EXPECT_EQ(shown, expected) << file;
+    }
+    EXPECT_TRUE(QtTrayIcon::icon(TrayImage::None).isNull());
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    // No display needed: the window is only built and read back.
+    // No display needed: the window and the icons are only built and read back.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
