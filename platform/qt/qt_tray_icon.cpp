@@ -21,7 +21,7 @@ constexpr const char* kNoTrayText =
 
 } // namespace
 
-QtTrayIcon::QtTrayIcon(std::ostream* errors) : m_errors(errors)
+QtTrayIcon::QtTrayIcon(ErrorStream errors) : m_errors(errors)
 {
     m_trayCheck.setSingleShot(true);
     m_trayCheck.setInterval(kTrayGraceMs);
