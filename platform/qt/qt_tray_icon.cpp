@@ -55,8 +55,10 @@ QIcon QtTrayIcon::icon(TrayImage image)
         pixels = kInactiveIconPixels;
         break;
     case TrayImage::None:
-        return {};
+        break;
     }
+    if (pixels == nullptr)
+        return {};
     // Width and height come first; the image reads the pixels in place, the pixmap copies them.
     const QImage wrapped(reinterpret_cast<const uchar*>(pixels + 2), static_cast<int>(pixels[0]),
                          static_cast<int>(pixels[1]), QImage::Format_ARGB32);
