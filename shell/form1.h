@@ -9,6 +9,7 @@
 #include "engine/hook_keys.h"
 #include "engine/pavro_state.h"
 #include "platform/app_version.h"
+#include "platform/error_stream.h"
 #include "platform/form_event_sink.h"
 #include "platform/input_injector.h"
 #include "platform/instance_lock.h"
@@ -42,7 +43,7 @@ struct FormPlatform {
     /// The user's locale's decimal separator, for reading numbers held as text.
     std::string decimalSeparator = ".";
     /// Where failures the user must know about are also written (stderr in the programs).
-    std::ostream* errors = nullptr;
+    ErrorStream errors;
 };
 
 /// The program's one window and everything that hangs off it: the settings controls, the

@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <QLocale>
 
+#include <cstdio>
 #include <cstdlib>
-#include <iostream>
+#include <ext/stdio_sync_filebuf.h>
+#include <ostream>
 
 #include "linux_input.h"
 #include "pavro_version.h"
@@ -31,6 +33,16 @@ extern "C" void saveOnAbruptExit()
         g_runningForExit->displayLost();
 }
 
+// Standard error, made when the first message comes (see ErrorStream): no <iostream> here,
+// which would set up its streams and the C++ locale at start for every run. The buffer is the
+// one std::cerr itself writes through.
+std::ostream& standardError()
+{
+    static __gnu_cxx::stdio_sync_filebuf<char> buffer(stderr);
+    static std::ostream stream(&buffer);
+    return stream;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -47,13 +59,14 @@ int main(int argc, char* argv[])
     LinuxInput input;
     QtSettingsStore store;
     QtSettingsWindow window;
-    QtTrayIcon tray(&std::cerr);
+    const ErrorStream errors(&standardError);
+    QtTrayIcon tray(errors);
     QtRepeatingTimer timer;
-    QtInstanceLock instance(QStringLiteral("Pavro"), &std::cerr);
+    QtInstanceLock instance(QStringLiteral("Pavro"), errors);
 
     FormPlatform platform{input.keys(), input.injector(), input.pointer(), store, window, tray, timer, instance,
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
-                          QLocale::system().decimalPoint().toStdString(), &std::cerr};
+                          QLocale::system().decimalPoint().toStdString(), errors};
     // The window, tray icon and timer report to the form from its construction on.
     Form1 form(platform);
     exitSignals.setEventSink(&form);

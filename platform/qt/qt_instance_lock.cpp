@@ -27,7 +27,7 @@ QString privateFolderProblem(const QString& folder)
 
 }  // namespace
 
-QtInstanceLock::QtInstanceLock(QString programName, std::ostream* errors)
+QtInstanceLock::QtInstanceLock(QString programName, ErrorStream errors)
     : m_programName(std::move(programName))
     , m_errors(errors)
 {

@@ -3,9 +3,9 @@
 #include <QLockFile>
 #include <QString>
 
-#include <iosfwd>
 #include <memory>
 
+#include "platform/error_stream.h"
 #include "platform/instance_lock.h"
 
 /// The single-instance lock: a QLockFile named after the program in the session's runtime
@@ -16,8 +16,8 @@
 /// loss, unreadable) is taken over.
 class QtInstanceLock final : public InstanceLock {
 public:
-    /// |errors| hears why a folder was refused or the lock could not be placed (may be null).
-    QtInstanceLock(QString programName, std::ostream* errors);
+    /// |errors| hears why a folder was refused or the lock could not be placed (may be none).
+    QtInstanceLock(QString programName, ErrorStream errors);
     bool tryAcquire() override;
 
 private:
@@ -28,6 +28,6 @@ private:
     void tell(const QString& text);
 
     QString m_programName;
-    std::ostream* m_errors;
+    ErrorStream m_errors;
     std::unique_ptr<QLockFile> m_lock;
 };

@@ -149,25 +149,16 @@ private:
 
 QtSettingsWindow::QtSettingsWindow()
     : m_widget(std::make_unique<Form1Widget>(*this))
-    , m_menu(std::make_unique<QMenu>())
 {
-    QWidget* form = m_widget.get();
-    form->setObjectName(QStringLiteral("Form1"));
-    form->setWindowIcon(QtTrayIcon::icon(TrayImage::Active));
-    // The positions were laid out for the classic 8-point dialog font (11 pixels at 96 dpi);
-    // the desktop's larger default would clip the labels and captions.
-    QFont font = form->font();
-    font.setPixelSize(11);
-    form->setFont(font);
-    m_menu->setObjectName(QStringLiteral("mnuSet"));
+    m_widget->setObjectName(QStringLiteral("Form1"));
 
     // The desktop session ending (logout, shutdown) takes the same exit as "&Exit".
     const auto sessionEnding = [this] {
         if (m_sink)
             m_sink->sessionEnding();
     };
-    QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, form, sessionEnding);
-    QObject::connect(qGuiApp, &QCoreApplication::aboutToQuit, form, sessionEnding);
+    QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, m_widget.get(), sessionEnding);
+    QObject::connect(qGuiApp, &QCoreApplication::aboutToQuit, m_widget.get(), sessionEnding);
 }
 
 QtSettingsWindow::~QtSettingsWindow()
@@ -180,18 +171,41 @@ void QtSettingsWindow::createControls(const FormLayout& layout)
     m_layout = &layout;
     m_widget->setWindowTitle(fromUtf8(layout.caption));
     m_widget->setFixedSize(toPixels(layout.clientWidth), toPixels(layout.clientHeight));
-    // Created in tab order, which Qt takes as the focus chain; the first control that takes
-    // the focus has it when the window is first shown.
-    QWidget* firstFocus = nullptr;
     for (const ControlSpec& control : layout.controls) {
-        QWidget* widget = nullptr;
-        QObject* made = nullptr;
-        if (control.kind == ControlKind::MenuItem)
-            made = m_menu->addAction(fromUtf8(control.caption));
-        else
-            made = widget = makeWidget(control, layout, m_widget.get());
-        connectControl(made, control);
-        m_controls.push_back(made);
+        const bool number = control.kind == ControlKind::TextBox;
+        m_shown.push_back({number ? QString::number(control.value) : fromUtf8(control.caption), control.value});
+    }
+    m_controls.assign(m_shown.size(), nullptr);
+}
+
+void QtSettingsWindow::makeControls(bool menuItems)
+{
+    if ((menuItems ? m_menu != nullptr : m_windowMade) || !m_layout)
+        return;
+    QWidget* form = m_widget.get();
+    if (menuItems) {
+        m_menu = std::make_unique<QMenu>();
+        m_menu->setObjectName(QStringLiteral("mnuSet"));
+    } else {
+        m_windowMade = true;
+        form->setWindowIcon(QtTrayIcon::icon(TrayImage::Active));
+        // The positions were laid out for the classic 8-point dialog font (11 pixels at 96 dpi);
+        // the desktop's larger default would clip the labels and captions.
+        QFont font = form->font();
+        font.setPixelSize(11);
+        form->setFont(font);
+    }
+    // Made in tab order, which Qt takes as the focus chain; the first control that takes the
+    // focus has it when the window is first shown.
+    QWidget* firstFocus = nullptr;
+    for (std::size_t at = 0; at < m_controls.size(); ++at) {
+        const ControlSpec& control = m_layout->controls[at];
+        if ((control.kind == ControlKind::MenuItem) != menuItems)
+            continue;
+        QWidget* widget = menuItems ? nullptr : makeWidget(control, *m_layout, form);
+        m_controls[at] = widget ? static_cast<QObject*>(widget) : m_menu->addAction(m_shown[at].text);
+        apply(static_cast<int>(at));
+        connectControl(m_controls[at], control);
         if (!firstFocus && widget && widget->focusPolicy() != Qt::NoFocus && control.enabled && control.visible)
             firstFocus = widget;
     }
@@ -225,14 +239,52 @@ void QtSettingsWindow::connectControl(QObject* made, const ControlSpec& control)
     }
 }
 
-QObject* QtSettingsWindow::find(ControlName name, int index) const
+int QtSettingsWindow::find(ControlName name, int index) const
 {
-    for (std::size_t i = 0; i < m_controls.size(); ++i) {
-        const ControlSpec& control = m_layout->controls[i];
+    for (std::size_t at = 0; at < m_shown.size(); ++at) {
+        const ControlSpec& control = m_layout->controls[at];
         if (control.name == name && control.index == index)
-            return m_controls[i];
+            return static_cast<int>(at);
     }
-    return nullptr;
+    return -1;
+}
+
+void QtSettingsWindow::showText(int at, QString text)
+{
+    if (at < 0)
+        return;
+    m_shown[at].text = std::move(text);
+    apply(at);
+}
+
+void QtSettingsWindow::showValue(int at, std::int16_t value)
+{
+    if (at < 0)
+        return;
+    m_shown[at].value = value;
+    apply(at);
+}
+
+void QtSettingsWindow::apply(int at)
+{
+    QObject* made = m_controls[at];
+    const Shown& shown = m_shown[at];
+    if (auto* field = qobject_cast<QLineEdit*>(made)) {
+        field->setText(shown.text);
+        // Long stored texts would otherwise show their end; the start is what identifies them.
+        field->setCursorPosition(0);
+    } else if (auto* slider = qobject_cast<QScrollBar*>(made)) {
+        const QSignalBlocker quiet(slider);
+        slider->setValue(shown.value);
+    } else if (auto* check = qobject_cast<QCheckBox*>(made)) {
+        const QSignalBlocker quiet(check);
+        static constexpr Qt::CheckState kStates[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
+        check->setCheckState(kStates[shown.value]);
+    } else if (auto* button = qobject_cast<QPushButton*>(made)) {
+        button->setText(shown.text);
+    } else if (auto* action = qobject_cast<QAction*>(made)) {
+        action->setText(shown.text);
+    }
 }
 
 QWidget* QtSettingsWindow::widget() const
@@ -256,41 +308,28 @@ void QtSettingsWindow::stateChanged()
 
 void QtSettingsWindow::setFieldText(int index, std::string_view text)
 {
-    if (auto* field = qobject_cast<QLineEdit*>(find(ControlName::Text1, index))) {
-        field->setText(fromUtf8(text));
-        // Long stored texts would otherwise show their end; the start is what identifies them.
-        field->setCursorPosition(0);
-    }
+    showText(find(ControlName::Text1, index), fromUtf8(text));
 }
 
 void QtSettingsWindow::setSliderValue(int index, std::int16_t value)
 {
-    if (auto* slider = qobject_cast<QScrollBar*>(find(ControlName::HScroll1, index))) {
-        const QSignalBlocker quiet(slider);
-        slider->setValue(value);
-    }
+    showValue(find(ControlName::HScroll1, index), value);
 }
 
 void QtSettingsWindow::setCheckValue(int index, std::int16_t value)
 {
-    auto* check = qobject_cast<QCheckBox*>(find(ControlName::chkDefault, index));
-    if (!check || value < 0 || value > 2)
-        return;
-    const QSignalBlocker quiet(check);
-    static constexpr Qt::CheckState kStates[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
-    check->setCheckState(kStates[value]);
+    if (value >= 0 && value <= 2)
+        showValue(find(ControlName::chkDefault, index), value);
 }
 
 void QtSettingsWindow::setButtonOnOffCaption(std::string_view caption)
 {
-    if (auto* button = qobject_cast<QPushButton*>(find(ControlName::cmdOnOff)))
-        button->setText(fromUtf8(caption));
+    showText(find(ControlName::cmdOnOff), fromUtf8(caption));
 }
 
 void QtSettingsWindow::setMenuOnOffCaption(std::string_view caption)
 {
-    if (auto* action = qobject_cast<QAction*>(find(ControlName::mnuOnOff)))
-        action->setText(fromUtf8(caption));
+    showText(find(ControlName::mnuOnOff), fromUtf8(caption));
 }
 
 void QtSettingsWindow::setCaption(std::string_view caption)
@@ -300,6 +339,7 @@ void QtSettingsWindow::setCaption(std::string_view caption)
 
 void QtSettingsWindow::show()
 {
+    makeControls(false);
     m_widget->show();
     m_widget->raise();
     m_widget->activateWindow();
@@ -334,6 +374,7 @@ void QtSettingsWindow::setForeground()
 
 void QtSettingsWindow::popupMenu()
 {
+    makeControls(true);
     m_menu->popup(QCursor::pos());
 }
 
@@ -351,7 +392,8 @@ int QtSettingsWindow::twipsPerPixelX() const
 void QtSettingsWindow::unload()
 {
     m_unloading = true;
-    m_menu->close();
+    if (m_menu)
+        m_menu->close();
     m_widget->close();
     // Leaves the event loop once the handler that asked returns; before the loop runs (a
     // second launch ends inside start-up) there is nothing to leave and main() checks ended().

@@ -3,6 +3,8 @@
 #include <memory>
 #include <vector>
 
+#include <QString>
+
 #include "platform/settings_view.h"
 
 class QMenu;
@@ -14,6 +16,9 @@ class Form1Widget;
 /// their twip positions (15 to the logical pixel). Every value comes from the logic; the
 /// widgets only mirror it, and what the user does goes to the event sink, as does the
 /// desktop session's end. Values set here never come back as user actions.
+/// The window's controls are made when it is first shown (the popup's items when it first pops
+/// up): a program that stays in the tray never loads fonts or lays out text for them. Until
+/// then the values set here are kept, and the controls start from them.
 class QtSettingsWindow final : public SettingsView {
 public:
     QtSettingsWindow();
@@ -46,14 +51,30 @@ private:
     friend class Form1Widget;
     void closeRequested();
     void stateChanged();
+    /// The window's controls, or (|menuItems|) the popup's items, made once with the values kept.
+    void makeControls(bool menuItems);
     void connectControl(QObject* made, const ControlSpec& control);
-    /// The widget or menu action made for |name| (at |index|), null before createControls.
-    QObject* find(ControlName name, int index = 0) const;
+    /// The position of |name| (at |index|) in the layout; -1 when there is none.
+    int find(ControlName name, int index = 0) const;
+    /// Keeps |text| (a caption, a field's text) or |value| (a slider's, a check box's) for
+    /// control |at| (none when -1), and shows it if the control is made.
+    void showText(int at, QString text);
+    void showValue(int at, std::int16_t value);
+    /// Shows what is kept for control |at| in it, if it is made; never reported as the user's.
+    void apply(int at);
+
+    /// What a control shows: its text, or a slider's or check box's value.
+    struct Shown {
+        QString text;
+        std::int16_t value = 0;
+    };
 
     std::unique_ptr<Form1Widget> m_widget;
-    std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<QMenu> m_menu;  ///< made when it first pops up
     const FormLayout* m_layout = nullptr;
-    std::vector<QObject*> m_controls;  ///< parallel to m_layout->controls
+    std::vector<Shown> m_shown;        ///< parallel to m_layout->controls, from createControls on
+    std::vector<QObject*> m_controls;  ///< parallel to m_shown; null until made
+    bool m_windowMade = false;
     FormEventSink* m_sink = nullptr;
     bool m_unloading = false;
 };

@@ -1,9 +1,12 @@
 #include "platform/qt/qt_tray_icon.h"
 
+#include <QImage>
 #include <QMessageBox>
+#include <QPixmap>
 
 #include <ostream>
 
+#include "pavro_icon_pixels.h"
 #include "platform/form_event_sink.h"
 
 namespace {
@@ -18,7 +21,7 @@ constexpr const char* kNoTrayText =
 
 } // namespace
 
-QtTrayIcon::QtTrayIcon(std::ostream* errors) : m_errors(errors)
+QtTrayIcon::QtTrayIcon(ErrorStream errors) : m_errors(errors)
 {
     m_trayCheck.setSingleShot(true);
     m_trayCheck.setInterval(kTrayGraceMs);
@@ -39,30 +42,27 @@ QtTrayIcon::QtTrayIcon(std::ostream* errors) : m_errors(errors)
     });
 }
 
-// The icons are compiled into this static library; nothing else refers to that object, so the
-// linker would drop it unless it is named here. Q_INIT_RESOURCE must not be used inside a
-// namespace.
-static void loadIconResources()
-{
-    static const bool loaded = [] {
-        Q_INIT_RESOURCE(pavro);
-        return true;
-    }();
-    (void)loaded;
-}
-
+// The images are made from pixels compiled in, not decoded from a file: an image decoder and
+// the plugins it looks through would stay in the program's memory for as long as it runs.
 QIcon QtTrayIcon::icon(TrayImage image)
 {
-    loadIconResources();
+    const std::uint32_t* pixels = nullptr;
     switch (image) {
     case TrayImage::Active:
-        return QIcon(QStringLiteral(":/icons/pavro-active.ico"));
+        pixels = kActiveIconPixels;
+        break;
     case TrayImage::Inactive:
-        return QIcon(QStringLiteral(":/icons/pavro-inactive.ico"));
+        pixels = kInactiveIconPixels;
+        break;
     case TrayImage::None:
         break;
     }
-    return {};
+    if (pixels == nullptr)
+        return {};
+    // Width and height come first; the image reads the pixels in place, the pixmap copies them.
+    const QImage wrapped(reinterpret_cast<const uchar*>(pixels + 2), static_cast<int>(pixels[0]),
+                         static_cast<int>(pixels[1]), QImage::Format_ARGB32);
+    return QIcon(QPixmap::fromImage(wrapped));
 }
 
 bool QtTrayIcon::add(TrayImage image, std::string_view tip)

@@ -6,15 +6,16 @@
 
 #include <iosfwd>
 
+#include "platform/error_stream.h"
 #include "platform/tray_icon.h"
 
 /// The notification-area icon: a QSystemTrayIcon showing the active or the inactive image
-/// (from the program's resources). A single left click does nothing. With no notification area the
+/// (compiled into the program). A single left click does nothing. With no notification area the
 /// icon waits and docks once one appears; if none has appeared a few seconds after start, the
 /// user is told (a dialog, and a line on |errors|) how to switch pointer control meanwhile.
 class QtTrayIcon final : public TrayIcon {
 public:
-    explicit QtTrayIcon(std::ostream* errors = nullptr);
+    explicit QtTrayIcon(ErrorStream errors = {});
 
     void setEventSink(FormEventSink* sink) override { m_sink = sink; }
     bool add(TrayImage image, std::string_view tip) override;
@@ -30,6 +31,6 @@ private:
 
     QSystemTrayIcon m_icon;
     QTimer m_trayCheck;
-    std::ostream* m_errors = nullptr;
+    ErrorStream m_errors;
     FormEventSink* m_sink = nullptr;
 };

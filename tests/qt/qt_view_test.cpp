@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include <cstdlib>
+#include <functional>
+#include <utility>
+
+#include "platform/form_event_sink.h"
+#include "platform/qt/qt_settings_window.h"
+#include "platform/qt/qt_tray_icon.h"
+
+namespace {
+
+// One control of each kind that the logic sets values on; the second check box is hidden.
+constexpr ControlSpec kControls[] = {
+    {ControlName::Text1, 0, ControlKind::TextBox, {120, 120, 600, 285}, 0, {}, {}, 25, false},
+    {ControlName::HScroll1, 0, ControlKind::Slider, {900, 120, 2000, 255}, 1, {}, {1, 100, 5, 25}, 25},
+    {ControlName::chkDefault, 0, ControlKind::CheckBox, {120, 600, 2500, 255}, 2, "&Start on"},
+    {ControlName::chkDefault, 1, ControlKind::CheckBox, {120, 900, 2500, 255}, 3, "Other", {}, 0, true, false},
+    {ControlName::cmdOnOff, 0, ControlKind::Button, {3000, 600, 1200, 375}, 4, "&Turn On"},
+    {ControlName::mnuOnOff, 0, ControlKind::MenuItem, {}, -1, "&Turn On"},
+};
+constexpr FormLayout kLayout{"Form1", 4500, 1500, kControls};
+
+// Counts every report: values the logic sets must never come back as the user's actions.
+struct CountingSink final : FormEventSink {
+    void controlClicked(ControlName) override { ++calls; }
+    void HScroll1_UserChange(int, int) override { ++calls; }
+    void HScroll1_Scroll(int, ScrollAction, int) override { ++calls; }
+    void chkDefault_UserChange(int, int) override { ++calls; }
+    void trayEvent(TrayEvent) override { ++calls; }
+    void Timer1_Timer() override { ++calls; }
+    void closeRequested() override { ++calls; }
+    void Form_Resize() override { ++calls; }
+    void sessionEnding() override { ++calls; }
+    void renewKeyCapture() override { ++calls; }
+    void storeChanged(bool) override { ++calls; }
+    int calls = 0;
+};
+
+QMenu* popup()
+{
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == QStringLiteral("mnuSet"))
+            return qobject_cast<QMenu*>(top);
+    return nullptr;
+}
+
+QString checkValue(const QtSettingsWindow& window, int index)
+{
+    const Qt::CheckState state = window.widget()->findChildren<QCheckBox*>().at(index)->checkState();
+    return QString::number(state == Qt::Checked ? 1 : state == Qt::PartiallyChecked ? 2 : 0);
+}
+
+struct Row {
+    const char* control;
+    std::function<void(SettingsView&, const char*)> set;
+    std::function<QString(const QtSettingsWindow&)> shown;
+    const char* beforeShow;
+    const char* afterShow;
+};
+
+std::int16_t number(const char* text)
+{
+    return static_cast<std::int16_t>(std::atoi(text));
+}
+
+// Given values set while the controls are not made yet, when the window is shown and the popup
+// pops up, then the controls show those values; values set afterwards go straight to them.
+TEST(QtSettingsWindowTest, ControlsMadeOnFirstShowStartFromEveryValueSetBefore)
+{
+    const Row rows[] = {
+        {"Text1(0)", [](SettingsView& v, const char* t) { v.setFieldText(0, t); },
+         [](const QtSettingsWindow& w) { return w.widget()->findChild<QLineEdit*>()->text(); }, "1e3 \xC3\xA9", "40"},
+        {"HScroll1(0)", [](SettingsView& v, const char* t) { v.setSliderValue(0, number(t)); },
+         [](const QtSettingsWindow& w) { return QString::number(w.widget()->findChild<QScrollBar*>()->value()); },
+         "70", "30"},
+        {"chkDefault(0)", [](SettingsView& v, const char* t) { v.setCheckValue(0, number(t)); },
+         [](const QtSettingsWindow& w) { return checkValue(w, 0); }, "2", "1"},
+        {"chkDefault(1)", [](SettingsView& v, const char* t) { v.setCheckValue(1, number(t)); },
+         [](const QtSettingsWindow& w) { return checkValue(w, 1); }, "1", "0"},
+        {"cmdOnOff", [](SettingsView& v, const char* t) { v.setButtonOnOffCaption(t); },
+         [](const QtSettingsWindow& w) { return w.widget()->findChild<QPushButton*>()->text(); }, "&Turn Off",
+         "&Turn On"},
+        {"mnuOnOff", [](SettingsView& v, const char* t) { v.setMenuOnOffCaption(t); },
+         [](const QtSettingsWindow&) { return popup()->actions().at(0)->text(); }, "&Turn Off", "&Turn On"},
+        {"caption", [](SettingsView& v, const char* t) { v.setCaption(t); },
+         [](const QtSettingsWindow& w) { return w.widget()->windowTitle(); }, "Cursor 9.8.7", "Cursor 1.0.16"},
+    };
+    CountingSink sink;
+    QtSettingsWindow window;
+    window.createControls(kLayout);
+    window.setEventSink(&sink);
+    for (const Row& row : rows)
+        row.set(window, row.beforeShow);
+    window.setCheckValue(0, 3);  // out of range: ignored, before and after the show
+    EXPECT_TRUE(window.widget()->findChildren<QWidget*>().isEmpty()) << "controls made before the first show";
+    EXPECT_EQ(popup(), nullptr) << "popup made before it first popped up";
+
+    window.show();
+    window.popupMenu();
+    for (const Row& row : rows)
+        EXPECT_EQ(row.shown(window).toStdString(), row.beforeShow) << row.control;
+    EXPECT_FALSE(window.widget()->findChild<QLineEdit*>()->isEnabled());
+    EXPECT_TRUE(window.widget()->findChildren<QCheckBox*>().at(1)->isHidden());
+
+    for (const Row& row : rows)
+        row.set(window, row.afterShow);
+    window.setCheckValue(0, -1);
+    window.show();
+    window.popupMenu();
+    for (const Row& row : rows)
+        EXPECT_EQ(row.shown(window).toStdString(), row.afterShow) << row.control;
+    EXPECT_EQ(window.widget()->findChildren<QScrollBar*>().size(), 1) << "controls made twice";
+    EXPECT_EQ(popup()->actions().size(), 1) << "menu items made twice";
+    EXPECT_EQ(sink.calls, 0);
+    popup()->close();
+}
+
+// The images compiled in are the .ico files' own, pixel for pixel (the build converts them).
+TEST(QtTrayIconTest, ImagesAreTheIconFiles)
+{
+    const std::pair<TrayImage, const char*> images[] = {{TrayImage::Active, PAVRO_ACTIVE_ICO},
+                                                        {TrayImage::Inactive, PAVRO_INACTIVE_ICO}};
+    for (const auto& [image, file] : images) {
+        const QImage expected = QImage(QString::fromUtf8(file)).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_FALSE(expected.isNull()) << file;
+        const QImage shown = QtTrayIcon::icon(image).pixmap(expected.size()).toImage().convertToFormat(
+            QImage::Format_ARGB32);
+        EXPECT_EQ(shown, expected) << file;
+    }
+    EXPECT_TRUE(QtTrayIcon::icon(TrayImage::None).isNull());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    // No display needed: the window and the icons are only built and read back.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
