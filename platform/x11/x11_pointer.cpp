@@ -8,17 +8,9 @@
 
 X11Pointer::X11Pointer() = default;
 
-X11Connection& X11Pointer::connection() noexcept
-{
-    if (!m_connection)
-        m_connection.emplace();
-    return *m_connection;
-}
-
 bool X11Pointer::read(CursorPoint& point)
 {
-    const X11Connection& connection = this->connection();
-    if (!connection.valid())
+    if (!m_connection.valid())
         return false;
     Window root = None;
     Window child = None;
@@ -27,7 +19,7 @@ bool X11Pointer::read(CursorPoint& point)
     int windowX = 0;
     int windowY = 0;
     unsigned mask = 0;
-    if (!XQueryPointer(connection.display(), connection.root(), &root, &child, &rootX, &rootY,
+    if (!XQueryPointer(m_connection.display(), m_connection.root(), &root, &child, &rootX, &rootY,
                        &windowX, &windowY, &mask))
         return false;
     point.x = rootX;
@@ -39,17 +31,16 @@ bool X11Pointer::moveTo(std::int32_t x, std::int32_t y)
 {
     // The server has no secure desktop and no rights above the user's: a warp on a working
     // connection always lands.
-    const X11Connection& connection = this->connection();
-    if (!connection.valid())
+    if (!m_connection.valid())
         return false;
     // The protocol carries 16-bit coordinates: wider values would wrap around to the other
     // side of the screen instead of stopping at its edge.
     constexpr std::int32_t kLow = std::numeric_limits<std::int16_t>::min();
     constexpr std::int32_t kHigh = std::numeric_limits<std::int16_t>::max();
-    XWarpPointer(connection.display(), None, connection.root(), 0, 0, 0, 0,
+    XWarpPointer(m_connection.display(), None, m_connection.root(), 0, 0, 0, 0,
                  std::clamp(x, kLow, kHigh), std::clamp(y, kLow, kHigh));
     // Done when this returns, for every client: a flush alone lets another connection's query
     // be served before the server has read the warp.
-    XSync(connection.display(), False);
+    XSync(m_connection.display(), False);
     return true;
 }
