@@ -1,5 +1,5 @@
-#include <fcntl.h>
-#include <sys/resource.h>
+#include <sched.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -8,10 +8,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <functional>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "platform/form_event_sink.h"
@@ -35,16 +38,21 @@ struct StoreSink final : FormEventSink {
     int losses = 0;
 };
 
-/// Runs the event loop until |sink| was told of a change or |milliseconds| passed; the count
-/// of changes told.
-int changesWithin(StoreSink& sink, int milliseconds)
+/// Runs the event loop until |done| or |milliseconds| passed.
+void runUntil(const std::function<bool()>& done, int milliseconds)
 {
     QElapsedTimer clock;
     clock.start();
-    while (sink.changes == 0 && clock.elapsed() < milliseconds) {
+    while (!done() && clock.elapsed() < milliseconds) {
         QCoreApplication::processEvents();
         QThread::msleep(2);
     }
+}
+
+/// The changes told within |milliseconds|, waiting no longer than for the first.
+int changesWithin(StoreSink& sink, int milliseconds)
+{
+    runUntil([&] { return sink.changes > 0; }, milliseconds);
     return sink.changes;
 }
 
@@ -155,25 +163,57 @@ TEST_F(QtStoreWatchTest, IsQuietAtRestAndAfterWatchingEnds)
     EXPECT_EQ(sink.losses, 0);
 }
 
-// With no descriptor left for inotify the store can't be watched, and says so.
-TEST_F(QtStoreWatchTest, ReportsThatItCannotWatchWithoutInotify)
+// Limits of a user namespace of this process's own: |limits| pairs a file under /proc/sys/user
+// with its value. False when there is no such namespace to be had here.
+bool ownLimits(std::initializer_list<std::pair<const char*, const char*>> limits)
 {
+    for (const auto& [name, value] : limits) {
+        QFile limit(QStringLiteral("/proc/sys/user/") + QLatin1String(name));
+        if (!limit.open(QIODevice::WriteOnly) || limit.write(value) <= 0)
+            return false;
+    }
+    return true;
+}
+
+// The system's refusals, with the kernel's own limits: no inotify instance makes the store
+// unwatchable; a watch it can no longer grant later (room for the folder and the file, none
+// for the configuration folder once the folder was renamed away) is told as lost, once, and
+// nothing is told after.
+int refusalsInChild()
+{
+    const QByteArray map = "0 " + QByteArray::number(::geteuid()) + " 1";
+    QFile uidMap(QStringLiteral("/proc/self/uid_map"));
+    if (::unshare(CLONE_NEWUSER) != 0 || !uidMap.open(QIODevice::WriteOnly) || uidMap.write(map) <= 0
+        || !ownLimits({{"max_inotify_instances", "0"}}))
+        return 77;
+    uidMap.close();
     QtSettingsStore running;
     StoreSink sink;
-    (void)running.read("Pavro", "Settings", "OnOff");
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit lowered = saved;
-    lowered.rlim_cur = 256;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    std::vector<int> taken;
-    for (int fd = ::open("/dev/null", O_RDONLY); fd >= 0; fd = ::open("/dev/null", O_RDONLY))
-        taken.push_back(fd);
-    const bool watching = running.watch(&sink);
-    for (int fd : taken)
-        ::close(fd);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-    EXPECT_FALSE(watching);
+    if (running.save("Pavro", "Settings", "OnOff", "0") != StoreStatus::Ok || running.watch(&sink))
+        return 1;
+    if (!ownLimits({{"max_inotify_instances", "1"}, {"max_inotify_watches", "2"}}) || !running.watch(&sink))
+        return 1;
+    const QString folder = QFileInfo(QtSettingsStore::filePath("Pavro")).absolutePath();
+    if (!QDir().rename(folder, folder + ".old"))
+        return 1;
+    runUntil([&] { return sink.losses > 0; }, 5000);
+    (void)QtSettingsStore().save("Pavro", "Settings", "OnOff", "1");
+    changesWithin(sink, 300);
+    return sink.losses == 1 && sink.changes == 0 ? 0 : 1;
+}
+
+TEST_F(QtStoreWatchTest, ToldWhenTheSystemRefusesAWatch)
+{
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        std::_Exit(refusalsInChild());
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no user namespace of our own to set inotify limits in";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
