@@ -21,6 +21,9 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 
+#include "platform/form_event_sink.h"
+#include "platform/qt/qt_store_watch.h"
+
 namespace {
 
 QString toQString(std::string_view text)
@@ -186,6 +189,7 @@ QtSettingsStore::QtSettingsStore() = default;
 
 QtSettingsStore::~QtSettingsStore()
 {
+    m_watch.reset();
     for (auto& [app, entry] : m_files) {
         entry.settings.reset();
         if (entry.copyFd >= 0)
@@ -210,8 +214,27 @@ QtSettingsStore::AppFile& QtSettingsStore::entryFor(std::string_view app)
         entry.file = QFile::encodeName(file);
         entry.folder = QFile::encodeName(QFileInfo(file).absolutePath());
         entry.configHome = QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+        // A refusal here loses the watch, which the watch then tells from the event loop.
+        if (m_watch)
+            m_watch->add(entry.file);
     }
     return found->second;
+}
+
+bool QtSettingsStore::watch(FormEventSink* sink)
+{
+    m_watch.reset();
+    if (sink == nullptr)
+        return false;
+    auto watch = std::make_unique<QtStoreWatch>([sink](bool watching) { sink->storeChanged(watching); });
+    for (const auto& [app, entry] : m_files) {
+        if (!watch->add(entry.file))
+            return false;
+    }
+    if (!watch->watching())
+        return false;
+    m_watch = std::move(watch);
+    return true;
 }
 
 StoredText QtSettingsStore::failRead(std::string error)

@@ -14,6 +14,7 @@
 #include "platform/settings_store.h"
 
 class QSettings;
+class QtStoreWatch;
 
 /// The settings store on Linux: one INI file per application,
 /// $XDG_CONFIG_HOME/<app>/<app>.conf (default ~/.config/<app>/<app>.conf), sections as groups.
@@ -43,6 +44,10 @@ class QSettings;
 /// Anything else (a point, a colour, @Invalid) reads as Failed. When such a value is saved back
 /// with the very text it was read as, the original value is written, so the file keeps it as it
 /// was.
+///
+/// Watching: watch() follows the file of every application this store has read or written, and
+/// of each one it uses later from before its first read, through inotify on the event loop
+/// (QtStoreWatch). Its own writes are told as well.
 class QtSettingsStore final : public SettingsStore {
 public:
     /// A settings file is well under a kilobyte; anything past this is not one.
@@ -60,6 +65,8 @@ public:
     StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
                        const Change& change) override;
     std::string lastError() const override { return m_lastError; }
+    /// Needs the Qt event loop; |sink| is told on the thread that called this.
+    bool watch(FormEventSink* sink) override;
 
     /// The file that holds |app|'s settings.
     static QString filePath(std::string_view app);
@@ -111,4 +118,5 @@ private:
     std::map<std::string, AppFile, std::less<>> m_files;
     std::map<std::string, ConvertedValue, std::less<>> m_converted;
     std::string m_lastError;
+    std::unique_ptr<QtStoreWatch> m_watch;
 };
