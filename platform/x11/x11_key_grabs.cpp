@@ -164,6 +164,11 @@ void X11KeyGrabs::remove(Display* display) noexcept
     m_devices.clear();
 }
 
+bool X11KeyGrabs::samePlan(const X11KeyGrabs& other) const noexcept
+{
+    return m_keys == other.m_keys && m_essential == other.m_essential && m_numLock == other.m_numLock;
+}
+
 X11KeyGrabs::Counts X11KeyGrabs::counts() const noexcept
 {
     Counts counts;

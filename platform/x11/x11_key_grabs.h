@@ -34,12 +34,15 @@ public:
     /// Drops every grab apply() made.
     void remove(Display* display) noexcept;
     Counts counts() const noexcept;
+    /// Whether plan() found the same keys, states and other clients' states in both.
+    bool samePlan(const X11KeyGrabs& other) const noexcept;
 
 private:
     struct Key {
         unsigned keycode = 0;
         std::bitset<256> wanted;  ///< states in which the key reports one of ours
         std::bitset<256> failed;  ///< wanted states another client holds
+        bool operator==(const Key&) const = default;
     };
 
     std::vector<Key> m_keys;

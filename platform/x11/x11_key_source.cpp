@@ -213,11 +213,6 @@ void X11KeySource::Reader::run() noexcept
         }
         if (m_stop.load())
             return;
-        if (const unsigned request = m_settleRequested.load(); request != m_settled.load()) {
-            XSync(display, False);
-            m_settled.store(request);
-            continue;  // drains what the round trip queued before sleeping again
-        }
         if (std::unique_ptr<Regrab> job{m_pendingRegrab.exchange(nullptr)}) {
             // Round trips to the server, which never waits for us: a grabbed press meanwhile
             // waits there a millisecond or so.
@@ -226,6 +221,11 @@ void X11KeySource::Reader::run() noexcept
             m_setup.grabs.apply(display);  // whatever could be grabbed is kept
             m_setup.table = std::move(job->table);
             continue;
+        }
+        if (const unsigned request = m_settleRequested.load(); request != m_settled.load()) {
+            XSync(display, False);
+            m_settled.store(request);
+            continue;  // drains what the round trip queued before sleeping again
         }
         poll(watched, 2, -1);
         if (watched[1].revents & POLLIN)
@@ -396,8 +396,25 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
     XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof maskBits), maskBits};
     XISelectEvents(display, root, &mask, 1);
 
-    setup.grabs.plan(display, *setup.table);
+    bool reusePlan = m_plannedTable && *m_plannedTable == *setup.table;
+    if (reusePlan)
+        setup.grabs = m_plannedGrabs;
+    else
+        setup.grabs.plan(display, *setup.table);
+    X11KeyGrabs planned = setup.grabs;
     std::string problem = setup.grabs.apply(display);
+    if (!problem.empty() && reusePlan) {
+        // Perhaps only the plan is out of date (a client let go of a key since): plan afresh.
+        setup.grabs.remove(display);
+        setup.grabs = {};
+        setup.grabs.plan(display, *setup.table);
+        planned = setup.grabs;
+        problem = setup.grabs.apply(display);
+        reusePlan = false;
+    }
+    // Only a plan that let the capture work is kept for the next install.
+    m_plannedTable = problem.empty() ? setup.table : nullptr;
+    m_plannedGrabs = std::move(planned);
     m_grabCounts = setup.grabs.counts();
     if (m_wakeUi < 0) {
         // Kept, with its notifier, for the source's life: a sink may uninstall from inside
@@ -434,6 +451,11 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
     m_keymapTimer->setSingleShot(true);
     m_keymapTimer->setInterval(0);
     QObject::connect(m_keymapTimer.get(), &QTimer::timeout, [this] { followKeymap(); });
+    // A client may have taken or dropped bindings since the plan: look again once the capture
+    // is in place, and grab anew only if something changed.
+    m_checkPlan = reusePlan;
+    if (reusePlan)
+        m_keymapTimer->start();
     m_sink = &sink;
     m_handle = ++m_lastHandle;
     return m_handle;
@@ -447,11 +469,22 @@ void X11KeySource::followKeymap()
     X11Connection connection;
     auto fresh = std::make_shared<X11KeyTable>();
     // A new keyboard notification also comes whenever input switches between two physical
-    // keyboards with the same map: regrab only when some key really changed meaning.
-    if (!connection.valid() || !fresh->load(connection.display()) || *fresh == *m_reader->table())
+    // keyboards with the same map: regrab only when some key really changed meaning, or when
+    // a plan reused at install turns out to be out of date.
+    const bool checkPlan = std::exchange(m_checkPlan, false);
+    if (!connection.valid() || !fresh->load(connection.display()))
+        return;
+    const bool sameMap = *fresh == *m_reader->table();
+    if (sameMap && !checkPlan)
         return;
     X11KeyGrabs grabs;
     grabs.plan(connection.display(), *fresh);
+    const bool samePlan = sameMap && grabs.samePlan(m_plannedGrabs);
+    m_plannedTable = fresh;
+    m_plannedGrabs = grabs;
+    if (samePlan)
+        return;
+    m_grabCounts = grabs.counts();
     m_reader->regrab(std::move(fresh), std::move(grabs));
 }
 

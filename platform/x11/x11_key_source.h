@@ -67,12 +67,13 @@ public:
     void clickAheadWith(X11InputInjector* injector) noexcept { m_injector = injector; }
 
     /// Hands the sink every event the X server sent before this call (the reading thread makes
-    /// one round trip to the server for it). For tests and benchmarks that must know all keys
-    /// typed so far were seen; false when nothing is installed or after |timeoutMs|.
+    /// one round trip to the server for it), with any regrab asked for before it in place. For
+    /// tests and benchmarks that must know all keys typed so far were seen; false when nothing
+    /// is installed or after |timeoutMs|.
     bool settle(int timeoutMs = 2000);
 
     using GrabCounts = X11KeyGrabs::Counts;
-    /// Of the last install() (also after it failed).
+    /// Of the last install() (also after it failed), or of the plan its check made afresh.
     GrabCounts grabCounts() const noexcept { return m_grabCounts; }
 
 private:
@@ -93,6 +94,12 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     /// Coalesces the burst of notifications one keymap change brings into one regrab.
     std::unique_ptr<QTimer> m_keymapTimer;
+    /// The last plan made, for the map it was made for. Finding other clients' bindings takes
+    /// a trial grab per modifier state (most of a switch's time under a window manager), so an
+    /// install for the same map grabs by this plan at once and checks it right afterwards.
+    std::shared_ptr<const X11KeyTable> m_plannedTable;
+    X11KeyGrabs m_plannedGrabs;
+    bool m_checkPlan = false;
     KeyEventSink* m_sink = nullptr;
     std::uintptr_t m_handle = 0;
     std::uintptr_t m_lastHandle = 0;

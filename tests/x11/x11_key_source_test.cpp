@@ -460,6 +460,32 @@ TEST(X11KeySource, LeavesCombinationsAnotherClientHoldsToIt)
     source.uninstall(handle);
 }
 
+TEST(X11KeySource, AReusedPlanMeetsBindingsTakenSinceAndLeavesThemToTheirClient)
+{
+    XTestKeyboard keyboard;
+    RecordingSink sink;
+    X11KeySource source;
+    source.uninstall(source.install(sink));
+    // Taken after the plan was made: the next install grabs by the old plan, then looks again.
+    OtherClientGrab other(XK_Left, ShiftMask | Mod1Mask);
+    ASSERT_TRUE(other.held());
+    const std::uintptr_t handle = source.install(sink);
+    ASSERT_NE(handle, 0u) << source.lastError();
+    ASSERT_TRUE(waitUntil([&] { return source.grabCounts().failed == 1; }));
+    ASSERT_TRUE(source.settle());
+
+    keyboard.press(XK_Shift_L);
+    keyboard.press(XK_Alt_L);
+    keyboard.tap(XK_Left);
+    keyboard.release(XK_Alt_L);
+    keyboard.release(XK_Shift_L);
+    ASSERT_TRUE(waitUntil([&] { return other.gotKeyPress(); }));
+    keyboard.tap(XK_Left);
+    ASSERT_TRUE(waitUntil([&] { return sink.contains({kUp, 37}); }));
+    EXPECT_FALSE(sink.contains({kSysDown, 37}));
+    source.uninstall(handle);
+}
+
 TEST(X11KeySource, FailsWhenAnotherClientHoldsAnUnmodifiedKey)
 {
     ProbeWindow probe;
