@@ -53,6 +53,12 @@ xdotool keyup Right keyup Return
 new_profile flood
 start_pavro || abort "Pavro did not start again"
 switch_by_second_launch 1 || finish
+# The flood's arrows take the pointer anywhere and its Enter clicks there: on the desktop the
+# window manager takes the focus, on a frame a drag moves the window under its keyboard grab,
+# and either way keys miss the probe. Full screen, the probe is under every click.
+wmctrl -i -r "$PROBE_WINDOW" -b add,fullscreen
+probe_fills_screen() { [[ $(window_size "$PROBE_WINDOW") == 1280x800 ]]; }
+wait_until 5 probe_fills_screen || abort "the probe did not go full screen"
 timeout 5 xdotool windowactivate --sync "$PROBE_WINDOW" >/dev/null 2>&1 || xdotool windowfocus "$PROBE_WINDOW"
 probe_sync
 marker=$(wc -l <"$PROBE_LOG")
