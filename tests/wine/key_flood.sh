@@ -42,6 +42,12 @@ xset r off  # the flood's holds are its own; the server's repeat would only add 
 start_pavro
 check "Pavro started off" wait_until 10 onoff_is 0
 start_probe
+# The flood's arrows take the pointer anywhere and its Enter clicks there: two on the tray icon
+# would switch control off. Full screen, the probe is under every click.
+probe=$(window_by_title PavroProbe)
+wmctrl -i -r "$probe" -b add,fullscreen
+probe_fills_screen() { [[ $(window_size "$probe") == 1280x800 ]]; }
+wait_until 10 probe_fills_screen || abort "the probe did not go full screen"
 second_launch
 check "the running copy switched on" wait_until 5 capture_is on
 xdotool mousemove 450 350
