@@ -1,7 +1,8 @@
 // A test driver: a flood of random key events sent with XTest at full speed over the five keys
-// Pavro captures, the modifiers and a few ordinary keys, ending with every key up. Writes the
-// events an application should receive (every key that is not one of the five, in order) to a
-// file, one "KeyPress name" / "KeyRelease name" line each, to compare with the probe's log.
+// Pavro captures, the modifiers and a few ordinary keys, ending with every key up (the five
+// released under Alt). Writes the events an application should receive (every key that is not
+// one of the five, in order) to a file, one "KeyPress name" / "KeyRelease name" line each, to
+// compare with the probe's log.
 // At most one of Shift, Control and Alt is held at a time: the window manager owns the arrows
 // under two of them together and binds Alt+space, and what it does with them is not under test
 // here.
@@ -12,6 +13,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -85,10 +87,24 @@ int main(int argc, char* argv[])
         if (sent % 64 == 0)
             XFlush(display);
     }
+    // The end: the five keys down, then Alt, then every release, so that each of the five goes
+    // up under a modifier whatever the random part left held. Its last release is what must end
+    // each press (an earlier one lost would leave nothing stuck once the key went down again).
     for (Key& key : keys) {
-        if (key.down)
+        if (key.modifier && key.down)
             send(key, false);
     }
+    for (Key& key : keys) {
+        if (key.engine && !key.down)
+            send(key, true);
+    }
+    Key& alt = *std::find_if(keys.begin(), keys.end(), [](const Key& key) { return key.keysym == XK_Alt_L; });
+    send(alt, true);
+    for (Key& key : keys) {
+        if (key.down && &key != &alt)
+            send(key, false);
+    }
+    send(alt, false);
     XSync(display, False);
     std::fclose(expected);
     XCloseDisplay(display);

@@ -8,13 +8,6 @@ FLOOD_EVENTS=${PAVRO_FLOOD_EVENTS:-3000}
 
 # The XTEST pointer carries the presses Pavro injects for Enter.
 button_up() { xinput --query-state "Virtual core XTEST pointer" | grep -q 'button\[1\]=up'; }
-# still_for <seconds>: the pointer does not move for that long (several ticks).
-still_for() {
-    local before
-    before=$(pointer)
-    sleep "$1"
-    [[ $(pointer) == "$before" ]]
-}
 # press_and_hold <key...>: keys down, long enough for ticks to run, shorter than auto-repeat.
 press_and_hold() {
     xdotool mousemove 300 400
@@ -60,6 +53,12 @@ xdotool keyup Right keyup Return
 new_profile flood
 start_pavro || abort "Pavro did not start again"
 switch_by_second_launch 1 || finish
+# The flood's arrows take the pointer anywhere and its Enter clicks there: on the desktop the
+# window manager takes the focus, on a frame a drag moves the window under its keyboard grab,
+# and either way keys miss the probe. Full screen, the probe is under every click.
+wmctrl -i -r "$PROBE_WINDOW" -b add,fullscreen
+probe_fills_screen() { [[ $(window_size "$PROBE_WINDOW") == 1280x800 ]]; }
+wait_until 5 probe_fills_screen || abort "the probe did not go full screen"
 timeout 5 xdotool windowactivate --sync "$PROBE_WINDOW" >/dev/null 2>&1 || xdotool windowfocus "$PROBE_WINDOW"
 probe_sync
 marker=$(wc -l <"$PROBE_LOG")
@@ -79,6 +78,7 @@ check "the probe got every other key of the flood, in order" cmp -s "$E2E_WORK/f
 check "no press of the five keys reached the probe" \
     bash -c "! tail -n +$((marker + 1)) '$PROBE_LOG' | grep -Eq '^KeyPress (Left|Up|Right|Down|Return) '"
 check "after the flood the button is up" wait_until 2 button_up
+xdotool mousemove 640 400  # away from the edges, where a held arrow could not move it further
 check "... and the pointer is still" still_for 0.3
 check "... and a second launch is still followed at once" switch_by_second_launch 0
 check "Pavro wrote no key anywhere: its output names none" \

@@ -38,7 +38,7 @@ moves_on_right() {
 agrees() {
     local onoff
     onoff=$(conf_value OnOff) || return 0
-    sleep 0.25  # one tick, even the 200 ms idle one, for the running copy to follow
+    sleep 0.25  # time for the running copy to follow the stored state
     if moves_on_right; then [[ $onoff == 1 ]]; else [[ $onoff == 0 ]]; fi
 }
 

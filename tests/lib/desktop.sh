@@ -179,6 +179,13 @@ pointer_still() {
     sleep 0.1
     [[ $(pointer) == "$before" ]]
 }
+# still_for <seconds>: the pointer does not move for that long (several ticks).
+still_for() {
+    local before
+    before=$(pointer)
+    sleep "$1"
+    [[ $(pointer) == "$before" ]]
+}
 
 # --- Holding an arrow, and the distance it moves the pointer ---
 

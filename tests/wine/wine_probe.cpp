@@ -4,6 +4,8 @@
 // program must keep the arrows and Enter from ever showing up here.
 // With "--taskbar-created" instead of a file it only tells every top-level window that the
 // taskbar was created, as the shell does after a restart or a display-scale change, and ends.
+// With "--left-button" it only tells by its exit status whether the desktop's left button is
+// down (1) or up (0), as the system's input state has it (injected presses included).
 
 #include <windows.h>
 
@@ -65,6 +67,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return 2;
     if (std::strcmp(commandLine, "--taskbar-created") == 0)
         return PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0) ? 0 : 1;
+    if (std::strcmp(commandLine, "--left-button") == 0)
+        return (GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0 ? 1 : 0;
     // Binary mode: plain "\n" line ends for the shell that reads the log.
     g_log = std::fopen(commandLine, "wb");
     if (g_log == nullptr)
