@@ -42,7 +42,7 @@ xdotool mousemove 200 400
 wait_until 5 pointer_at 200 400
 echo "  pointer before holding Right: $(pointer_x),$(pointer_y)"
 hold Right 1
-echo "  pointer after holding Right for 1 s: $(pointer_x),$(pointer_y) (the default tick model: 646 px in 40 ticks)"
+echo "  pointer after holding Right for 1 s: $(pointer_x),$(pointer_y) (the default tick model: a step at key-down and one every 25 ms, 11 of 6 px, then 20 px each)"
 
 xdotool key Return
 probe_sync
