@@ -413,10 +413,8 @@ void Form1::storeChanged(bool watching)
     m_pollPending = true;
     // A running timer polls at its next tick; a resting one polls at once. Before the start-up
     // enabled Timer1, its first tick polls.
-    if (m_controls.Timer1.enabled && !m_ticking) {
-        m_ticking = true;
-        m_platform.timer.startNow();
-    }
+    if (m_controls.Timer1.enabled && !m_ticking)
+        tickAtOnce();
 }
 
 void Form1::arrowsStarted() noexcept
@@ -425,6 +423,11 @@ void Form1::arrowsStarted() noexcept
     // from there the ticks keep the interval as before.
     if (m_ended || !m_controls.Timer1.enabled || m_state.IsOn != kTrue)
         return;
+    tickAtOnce();
+}
+
+void Form1::tickAtOnce() noexcept
+{
     m_ticking = true;
     m_platform.timer.startNow();
 }

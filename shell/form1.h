@@ -154,6 +154,8 @@ private:
     void setTimerEnabled(bool enabled);
     /// Runs or rests the platform timer for what the ticks have to do now.
     void updateTicking();
+    /// Runs the platform timer with a tick as soon as the current handler returns.
+    void tickAtOnce() noexcept;
     void arrowsStarted() noexcept override;
     void setOnOffCaptions(const char* caption);
     void reportCaptureFailure();

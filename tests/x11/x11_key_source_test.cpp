@@ -70,6 +70,20 @@ bool heldByAnotherClient(unsigned long keysym, unsigned modifiers)
     return !trial.held();
 }
 
+// Types Shift+Alt+Left, which |other| holds, then a plain Left, and waits until the first
+// reached |other| and the second's release reached |sink|.
+void typeHeldComboThenLeft(XTestKeyboard& keyboard, OtherClientGrab& other, RecordingSink& sink)
+{
+    keyboard.press(XK_Shift_L);
+    keyboard.press(XK_Alt_L);
+    keyboard.tap(XK_Left);
+    keyboard.release(XK_Alt_L);
+    keyboard.release(XK_Shift_L);
+    ASSERT_TRUE(waitUntil([&] { return other.gotKeyPress(); }));
+    keyboard.tap(XK_Left);
+    ASSERT_TRUE(waitUntil([&] { return sink.contains({kUp, 37}); }));
+}
+
 class X11KeySourceTest : public testing::Test {
 protected:
     void SetUp() override
@@ -446,14 +460,7 @@ TEST(X11KeySource, LeavesCombinationsAnotherClientHoldsToIt)
     EXPECT_EQ(source.grabCounts().failed, 1);
     EXPECT_GT(source.grabCounts().succeeded, 1000);
 
-    keyboard.press(XK_Shift_L);
-    keyboard.press(XK_Alt_L);
-    keyboard.tap(XK_Left);
-    keyboard.release(XK_Alt_L);
-    keyboard.release(XK_Shift_L);
-    ASSERT_TRUE(waitUntil([&] { return other.gotKeyPress(); }));
-    keyboard.tap(XK_Left);
-    ASSERT_TRUE(waitUntil([&] { return sink.contains({kUp, 37}); }));
+    ASSERT_NO_FATAL_FAILURE(typeHeldComboThenLeft(keyboard, other, sink));
     // The other client's press never came to us; only the plain Left did.
     EXPECT_FALSE(sink.contains({kSysDown, 37}));
     EXPECT_EQ(std::count(sink.events().begin(), sink.events().end(), Pair(kDown, 37)), 1);
@@ -474,14 +481,7 @@ TEST(X11KeySource, AReusedPlanMeetsBindingsTakenSinceAndLeavesThemToTheirClient)
     ASSERT_TRUE(waitUntil([&] { return source.grabCounts().failed == 1; }));
     ASSERT_TRUE(source.settle());
 
-    keyboard.press(XK_Shift_L);
-    keyboard.press(XK_Alt_L);
-    keyboard.tap(XK_Left);
-    keyboard.release(XK_Alt_L);
-    keyboard.release(XK_Shift_L);
-    ASSERT_TRUE(waitUntil([&] { return other.gotKeyPress(); }));
-    keyboard.tap(XK_Left);
-    ASSERT_TRUE(waitUntil([&] { return sink.contains({kUp, 37}); }));
+    ASSERT_NO_FATAL_FAILURE(typeHeldComboThenLeft(keyboard, other, sink));
     EXPECT_FALSE(sink.contains({kSysDown, 37}));
     source.uninstall(handle);
 }
