@@ -3,11 +3,14 @@
 //                     the low-level hook on its thread, the claim, the post and the dispatch
 //   deadline_ns       the tick timer's deadline arithmetic for one tick (the wait left and
 //                     the next deadline)
-//   period_deviation  how far each tick of a 10 ms Win32RepeatingTimer is from 10 ms
-// Prints "name=value" lines (microseconds, nanoseconds, milliseconds).
+//   tickP_*           a 2 s hold at a refresh of P ms (5, 10, 25, 40): the ticks of the
+//                     Win32RepeatingTimer from its start at once (key-down) on, the model's
+//                     count (1 + 2000 / P), and how far each interval is from P
+// Prints "name=value" lines (microseconds, nanoseconds, milliseconds, counts).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include <windows.h>
@@ -113,7 +116,7 @@ void deadlineArithmetic()
         for (int i = 0; i < kTicks; ++i) {
             // A tick that ran a little late, as the system timer makes them.
             const std::int64_t now = deadline + (i & 1023);
-            sink = sink + Win32RepeatingTimer::waitMilliseconds(deadline, now, frequency.QuadPart);
+            sink = sink + static_cast<std::uint32_t>(Win32RepeatingTimer::waitHundredNanoseconds(deadline, now, frequency.QuadPart));
             deadline = Win32RepeatingTimer::nextDeadline(deadline, now, period);
         }
         rounds.push_back(double(counter() - start) / g_countsPerMicrosecond * 1000 / kTicks);
@@ -138,27 +141,31 @@ public:
     std::vector<std::int64_t> ticks;
 };
 
-void timerPeriod(int ticks)
+void timerHold(int period)
 {
     Win32RepeatingTimer timer;
     TickRecorder recorder;
-    recorder.ticks.reserve(static_cast<std::size_t>(ticks) + 1);
+    recorder.ticks.reserve(1024);
     timer.setEventSink(&recorder);
-    timer.setPeriod(10);
-    timer.setEnabled(true);
-    const DWORD start = GetTickCount();
-    while (recorder.ticks.size() < static_cast<std::size_t>(ticks) + 1 && GetTickCount() - start < 30000) {
+    timer.setPeriod(period);
+    const std::int64_t start = counter();
+    const std::int64_t end = start + std::int64_t(2'000'000 * g_countsPerMicrosecond);
+    timer.startNow();
+    while (counter() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
         MSG message{};
-        if (GetMessageW(&message, nullptr, 0, 0) <= 0)
-            break;
-        DispatchMessageW(&message);
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
     }
     timer.setEnabled(false);
     std::vector<double> deviations;
     for (std::size_t i = 1; i < recorder.ticks.size(); ++i)
         deviations.push_back(
-            std::fabs(double(recorder.ticks[i] - recorder.ticks[i - 1]) / g_countsPerMicrosecond / 1000 - 10));
-    print("period_deviation", deviations);
+            std::fabs(double(recorder.ticks[i] - recorder.ticks[i - 1]) / g_countsPerMicrosecond / 1000 - period));
+    const std::string name = "tick" + std::to_string(period);
+    std::printf("%s_ticks=%zu\n%s_model=%d\n%s_high_resolution=%d\n", name.c_str(), recorder.ticks.size(),
+                name.c_str(), 1 + 2000 / period, name.c_str(), timer.highResolution() ? 1 : 0);
+    print((name + "_deviation").c_str(), deviations);
 }
 
 } // namespace
@@ -170,6 +177,7 @@ int main()
     g_countsPerMicrosecond = double(frequency.QuadPart) / 1e6;
     hookPath(200);
     deadlineArithmetic();
-    timerPeriod(300);
+    for (const int period : {5, 10, 25, 40})
+        timerHold(period);
     return 0;
 }

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -175,15 +177,21 @@ void timerArithmetic()
 {
     const std::int64_t f = 10'000'000;  // counts per second, as Windows reports it
     const std::int64_t ms = f / 1000;
-    check(Win32RepeatingTimer::waitMilliseconds(25 * ms, 0, f) == 25, "25 ms ahead waits 25 ms");
-    check(Win32RepeatingTimer::waitMilliseconds(25 * ms, ms / 2, f) == 25, "24.5 ms ahead rounds up to 25");
-    check(Win32RepeatingTimer::waitMilliseconds(25 * ms, 25 * ms - ms / 2, f) == 0, "under 1 ms ahead is due");
-    check(Win32RepeatingTimer::waitMilliseconds(25 * ms, 30 * ms, f) == 0, "a passed deadline is due");
+    const std::int64_t tenth = 1'000;  // 0.1 ms in 100 ns units
+    check(Win32RepeatingTimer::waitHundredNanoseconds(25 * ms, 0, f) == 250 * tenth, "25 ms ahead waits 25 ms");
+    check(Win32RepeatingTimer::waitHundredNanoseconds(25 * ms, ms / 2, f) == 245 * tenth, "24.5 ms ahead waits 24.5");
+    check(Win32RepeatingTimer::waitHundredNanoseconds(3, 0, 1'000) == 30'000, "a coarse counter rounds up");
+    check(Win32RepeatingTimer::waitHundredNanoseconds(25 * ms, 25 * ms - ms / 20, f) == 0, "under 0.1 ms is due");
+    check(Win32RepeatingTimer::waitHundredNanoseconds(25 * ms, 30 * ms, f) == 0, "a passed deadline is due");
+    check(Win32RepeatingTimer::waitHundredNanoseconds(std::int64_t(1) << 50, 0, f) == std::int64_t(1) << 50,
+          "a wait of years does not overflow");
     // Late ticks shorten the next wait: deadlines stay on the 25 ms grid.
     check(Win32RepeatingTimer::nextDeadline(25 * ms, 31 * ms, 25 * ms) == 50 * ms, "a late tick keeps the grid");
-    check(Win32RepeatingTimer::waitMilliseconds(50 * ms, 31 * ms, f) == 19, "after a 6 ms late tick wait 19 ms");
-    // More than a whole period behind: start afresh instead of a burst of ticks.
-    check(Win32RepeatingTimer::nextDeadline(25 * ms, 80 * ms, 25 * ms) == 105 * ms, "far behind restarts");
+    check(Win32RepeatingTimer::waitHundredNanoseconds(50 * ms, 31 * ms, f) == 190 * tenth,
+          "after a 6 ms late tick wait 19 ms");
+    // A tick owed is still delivered; three periods or more behind start afresh instead of a burst.
+    check(Win32RepeatingTimer::nextDeadline(25 * ms, 80 * ms, 25 * ms) == 50 * ms, "two periods late catches up");
+    check(Win32RepeatingTimer::nextDeadline(25 * ms, 200 * ms, 25 * ms) == 225 * ms, "far behind restarts");
 }
 
 void twipScaling()
@@ -243,6 +251,62 @@ void timerFigure()
     std::printf("figure: 25 ms timer, average period over 80 ticks %.2f ms\n", average);
 }
 
+// Records when each tick came, on the performance counter.
+struct TickTimes final : QuietSink {
+    void Timer1_Timer() override
+    {
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        times.push_back(now.QuadPart);
+    }
+    std::vector<std::int64_t> times;
+};
+
+// A 2 s hold at each refresh the slider offers around the default: the tick at key-down, then
+// one every period, and nothing else. The count must be the model's (1 + 2000 / period, one
+// either way for where the 2 s end), less only the ticks of stalls the system imposed (a gap
+// of three periods or more starts the grid afresh); the intervals' spread is a figure.
+void tickIntervals()
+{
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    for (const int period : {5, 10, 25, 40}) {
+        Win32RepeatingTimer timer;
+        TickTimes sink;
+        sink.times.reserve(512);
+        timer.setEventSink(&sink);
+        timer.setPeriod(period);
+        const DWORD start = GetTickCount();
+        timer.startNow();
+        while (GetTickCount() - start < 2000) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+            MSG message{};
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&message);
+        }
+        timer.setEnabled(false);
+        const int expected = 1 + 2000 / period;
+        const int ticks = static_cast<int>(sink.times.size());
+        std::vector<double> deviations;
+        int stalled = 0;
+        for (std::size_t i = 1; i < sink.times.size(); ++i) {
+            const double interval = double(sink.times[i] - sink.times[i - 1]) * 1000.0 / double(frequency.QuadPart);
+            deviations.push_back(std::fabs(interval - period));
+            if (interval >= 3 * period)
+                stalled += static_cast<int>(interval / period) - 1;
+        }
+        std::sort(deviations.begin(), deviations.end());
+        const auto at = [&](double q) {
+            return deviations.empty() ? 0.0 : deviations[static_cast<std::size_t>(q * double(deviations.size() - 1))];
+        };
+        std::printf("figure: %d ms for 2 s: %d ticks (model %d, %d lost to stalls), deviation median %.2f, "
+                    "p95 %.2f, max %.2f ms\n",
+                    period, ticks, expected, stalled, at(0.5), at(0.95), at(1.0));
+        check(ticks >= expected - stalled - 1 && ticks <= expected + 1,
+              ("a 2 s hold at " + std::to_string(period) + " ms ticks as often as the model").c_str());
+    }
+}
+
 // Runs this thread's messages until |done| or |milliseconds| passed; true when done.
 template <typename Done>
 bool pumpUntil(Done done, DWORD milliseconds)
@@ -260,17 +324,22 @@ bool pumpUntil(Done done, DWORD milliseconds)
 }
 
 int g_clockHeld = 0;
-int g_clockBegins = 0;
+int g_fastRequests = 0;  // full speed asked for, whatever the timer
+int g_fullSpeed = 0;
 MMRESULT WINAPI countClockBegin(UINT)
 {
     ++g_clockHeld;
-    ++g_clockBegins;
     return TIMERR_NOERROR;
 }
 MMRESULT WINAPI countClockEnd(UINT)
 {
     --g_clockHeld;
     return TIMERR_NOERROR;
+}
+void countFullSpeed(bool wanted)
+{
+    g_fullSpeed += wanted ? 1 : -1;
+    g_fastRequests += wanted ? 1 : 0;
 }
 
 // Rests its timer from inside the third tick, as the program does once nothing moves.
@@ -285,29 +354,39 @@ struct RestingSink final : QuietSink {
     int ticks = 0;
 };
 
-// The 1 ms clock is held exactly while the timer runs with a short period, from a start at
-// once on, and given back the moment the timer rests or slows to the idle period.
-void timerClockRequests()
+// Full speed (and, for the plain waitable timer, the 1 ms clock) is held exactly while the
+// timer runs with a short period, from a start at once on, and given back the moment the timer
+// rests or slows to the idle period. The high-resolution timer never asks for the clock.
+void timerSystemRequests()
 {
-    {
-        Win32RepeatingTimer timer({countClockBegin, countClockEnd});
-        RestingSink sink(timer);
-        timer.setEventSink(&sink);
-        timer.setPeriod(25);
-        check(g_clockHeld == 0, "a stopped timer holds no 1 ms clock");
-        timer.startNow();
-        check(g_clockHeld == 1, "a start at once asks for the 1 ms clock");
-        check(pumpUntil([&] { return sink.ticks == 3; }, 2000) && g_clockHeld == 0,
-              "resting from inside a tick gives the clock back");
-        timer.setEnabled(true);
-        timer.startNow();
-        check(g_clockHeld == 1 && g_clockBegins == 2, "a running timer started at once asks only once");
-        timer.setPeriod(200);
-        check(g_clockHeld == 0, "the idle period gives the clock back");
-        timer.setPeriod(25);
-        check(g_clockHeld == 1, "a short period asks again");
+    for (const auto wanted : {Win32RepeatingTimer::Resolution::High, Win32RepeatingTimer::Resolution::SystemClock}) {
+        g_clockHeld = g_fullSpeed = g_fastRequests = 0;
+        bool high = false;
+        {
+            Win32RepeatingTimer timer({countClockBegin, countClockEnd, countFullSpeed}, wanted);
+            high = timer.highResolution();
+            const int clock = high ? 0 : 1;
+            const std::string kind = high ? " (high resolution)" : " (plain timer)";
+            const auto held = [&](int n) { return g_fullSpeed == n && g_clockHeld == n * clock; };
+            RestingSink sink(timer);
+            timer.setEventSink(&sink);
+            timer.setPeriod(25);
+            check(held(0), ("a stopped timer asks for nothing" + kind).c_str());
+            timer.startNow();
+            check(held(1), ("a start at once asks for full speed" + kind).c_str());
+            check(pumpUntil([&] { return sink.ticks == 3; }, 2000) && held(0),
+                  ("resting from inside a tick gives it back" + kind).c_str());
+            timer.setEnabled(true);
+            timer.startNow();
+            check(held(1) && g_fastRequests == 2, ("a running timer started at once asks only once" + kind).c_str());
+            timer.setPeriod(200);
+            check(held(0), ("the idle period gives it back" + kind).c_str());
+            timer.setPeriod(25);
+            check(held(1), ("a short period asks again" + kind).c_str());
+        }
+        check(g_fullSpeed == 0 && g_clockHeld == 0, "a timer that ends while running gives everything back");
+        std::printf("figure: %s waitable timer\n", high ? "high-resolution" : "plain");
     }
-    check(g_clockHeld == 0, "a timer that ends while running gives the clock back");
 }
 
 struct StoreSink final : QuietSink {
@@ -494,7 +573,8 @@ int main()
     timerArithmetic();
     twipScaling();
     timerFigure();
-    timerClockRequests();
+    tickIntervals();
+    timerSystemRequests();
     keyboardHook();
     dpiChange();
     std::printf("%s: %d failed\n", g_failures == 0 ? "passed" : "FAILED", g_failures);
