@@ -6,6 +6,7 @@
 
 #include "pavro_version.h"
 #include "platform/win32/win32_diagnostic_log.h"
+#include "platform/win32/win32_error.h"
 #include "platform/win32/win32_input_injector.h"
 #include "platform/win32/win32_instance_lock.h"
 #include "platform/win32/win32_keyboard_hook.h"
@@ -33,7 +34,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     Win32SettingsWindow window(instance);
     if (!window.create()) {
         const std::string text = "Pavro could not create its window: " + window.lastError();
-        MessageBoxA(nullptr, text.c_str(), "Pavro", MB_OK | MB_ICONERROR);
+        log << text << '\n';
+        MessageBoxW(nullptr, win32Widen(text).c_str(), L"Pavro", MB_OK | MB_ICONERROR);
         return 1;
     }
     keys.setRenewTarget(window.handle(), &log);
@@ -57,8 +59,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     form.Form_Load();
     if (form.ended()) {
         // A second launch that could not switch the running copy: this program has no console.
+        // The form has logged the reason; with the log shared, a second copy can write it.
         if (form.exitCode() != 0)
-            MessageBoxA(nullptr, form.exitReason().c_str(), "Pavro", MB_OK | MB_ICONERROR);
+            MessageBoxW(nullptr, win32Widen(form.exitReason()).c_str(), L"Pavro", MB_OK | MB_ICONERROR);
         return form.exitCode();
     }
     log << "Pavro " << PAVRO_VERSION_TEXT << " started\n";

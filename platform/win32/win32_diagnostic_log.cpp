@@ -11,14 +11,12 @@ Win32DiagnosticLog::Win32DiagnosticLog(const std::wstring& folder)
     const std::wstring directory = std::wstring(base) + L"\\" + folder;
     CreateDirectoryW(directory.c_str(), nullptr);  // already there is fine; a real failure shows below
     m_path = directory + L"\\" + folder + L".log";
-    m_file = CreateFileW(m_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+    // Every copy of the program (a second launch too, which has a reason to write) holds the
+    // log open at once: all share modes. Write access (not append-only) lets a copy start the
+    // file anew when it is full; each line is still appended (see writeLine).
+    m_file = CreateFileW(m_path.c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-    LARGE_INTEGER size{};
-    if (valid() && GetFileSizeEx(m_file, &size) && size.QuadPart > kLimit) {
-        CloseHandle(m_file);
-        m_file = CreateFileW(m_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
 }
 
 Win32DiagnosticLog::~Win32DiagnosticLog()
@@ -54,8 +52,20 @@ void Win32DiagnosticLog::writeLine()
         std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth, now.wDay,
                       now.wHour, now.wMinute, now.wSecond);
         const std::string text = stamp + m_line + "\r\n";
+        // Full, whichever copy filled it: started anew, so it never grows without bound. A copy
+        // that writes at the same moment may lose its line; nothing else is lost but the old lines.
+        LARGE_INTEGER size{};
+        if (GetFileSizeEx(m_file, &size) && size.QuadPart + static_cast<LONGLONG>(text.size()) > kLimit) {
+            LARGE_INTEGER start{};
+            if (SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN))
+                SetEndOfFile(m_file);
+        }
+        // Offset all ones: at the end of the file as it is now, whoever else wrote (append).
+        OVERLAPPED atEnd{};
+        atEnd.Offset = 0xFFFFFFFFu;
+        atEnd.OffsetHigh = 0xFFFFFFFFu;
         DWORD written = 0;
-        WriteFile(m_file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        WriteFile(m_file, text.data(), static_cast<DWORD>(text.size()), &written, &atEnd);
     }
     m_line.clear();
 }

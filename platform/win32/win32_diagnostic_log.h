@@ -6,9 +6,10 @@
 #include <string>
 
 /// A short diagnostic log for a program without a console: the lines written to it go to
-/// %LOCALAPPDATA%\<folder>\<folder>.log, each prefixed with the UTC time. A file grown past
-/// kLimit bytes is started anew when opened, so it never grows without bound. What is written
-/// here is for a person reading it after a failure: never a key or anything typed.
+/// %LOCALAPPDATA%\<folder>\<folder>.log, each prefixed with the UTC time. Every running copy
+/// appends to the same file; a line that would take it past kLimit bytes starts it anew first,
+/// so it never grows without bound. What is written here is for a person reading it after a
+/// failure: never a key or anything typed.
 class Win32DiagnosticLog final : public std::streambuf {
 public:
     static constexpr LONGLONG kLimit = 64 * 1024;

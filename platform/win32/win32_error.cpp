@@ -4,19 +4,21 @@
 
 #include <string_view>
 
-std::string win32ErrorText(unsigned long error)
+std::string win32ErrorText(unsigned long error, unsigned long language)
 {
     std::string text;
     try {
-        char buffer[512];
-        const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                            nullptr, error, 0, buffer, sizeof buffer, nullptr);
-        std::string_view message(buffer, length);
+        // The wide call: the ANSI one would turn a French, German or Japanese message into the
+        // code page's bytes (or question marks), which are not the core's UTF-8.
+        wchar_t buffer[512];
+        const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                            error, language, buffer, 512, nullptr);
+        std::wstring_view message(buffer, length);
         // The system's messages end in ".\r\n"; a one-line reason needs neither the line break
         // nor trailing blanks.
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
             message.remove_suffix(1);
-        text.assign(message);
+        text = win32Narrow(std::wstring(message));
         if (!text.empty())
             text += ' ';
         text += "(error " + std::to_string(error) + ")";

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/win32/win32_error.h"
+
 Win32InstanceLock::Win32InstanceLock(std::string name)
     : m_name(std::move(name))
 {
@@ -17,7 +19,7 @@ bool Win32InstanceLock::tryAcquire()
 {
     if (m_mutex != nullptr)
         return m_first;
-    m_mutex = CreateMutexA(nullptr, FALSE, m_name.c_str());
+    m_mutex = CreateMutexW(nullptr, FALSE, win32Widen(m_name).c_str());
     const DWORD error = GetLastError();
     if (m_mutex == nullptr) {
         // No mutex at all for a reason other than a holder we may not open (out of

@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
+#include "platform/win32/win32_error.h"
+
 std::string win32DecimalSeparator()
 {
-    // The system allows up to three characters plus the NUL.
-    char buffer[8] = {};
-    const int length = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, buffer, sizeof buffer);
+    // The system allows up to three characters plus the NUL; the wide call keeps a separator
+    // outside the ANSI code page (an Arabic one, say) intact.
+    wchar_t buffer[8] = {};
+    const int length = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, buffer, 8);
     if (length <= 1)
         return ".";
-    return std::string(buffer);
+    return win32Narrow(std::wstring(buffer));
 }

@@ -11,10 +11,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/form_event_sink.h"
+#include "platform/win32/win32_diagnostic_log.h"
+#include "platform/win32/win32_error.h"
 #include "platform/win32/win32_instance_lock.h"
 #include "platform/win32/win32_keyboard_hook.h"
 #include "platform/win32/win32_registry_store.h"
@@ -558,6 +561,65 @@ void keyboardHook()
     DestroyWindow(target);
 }
 
+// Reads a whole file as bytes; empty when it can't be read.
+std::string fileText(const std::wstring& path)
+{
+    std::string text;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    CloseHandle(file);
+    return text;
+}
+
+// Two copies write to the log at once (the running one and a second launch), every line lands
+// at the end, and the file stays under its cap however much one copy writes.
+void diagnosticLog()
+{
+    Win32DiagnosticLog running(L"PavroBackendChecks");
+    std::ostream first(&running);
+    DeleteFileW(running.path().c_str());
+    Win32DiagnosticLog second(L"PavroBackendChecks");
+    std::ostream other(&second);
+    check(running.valid() && second.valid(), "a second copy opens the log the first holds open");
+    first << "first copy\n";
+    other << "second copy\n";
+    first << "first again\n";
+    const std::string both = fileText(running.path());
+    check(both.find("first copy") < both.find("second copy") && both.find("second copy") < both.find("first again"),
+          "both copies' lines are appended in order");
+    const std::string filler(200, 'x');
+    for (int i = 0; i < 500; ++i)
+        first << filler << i << '\n';
+    other << "after the cap\n";
+    const std::string capped = fileText(running.path());
+    check(!capped.empty() && capped.size() <= static_cast<std::size_t>(Win32DiagnosticLog::kLimit),
+          "the log keeps its cap while written");
+    check(capped.find("499") != std::string::npos && capped.rfind("after the cap\r\n") == capped.size() - 15,
+          "the newest lines are kept, the other copy last");
+    DeleteFileW(running.path().c_str());
+}
+
+// System messages reach the program as UTF-8 in any language, not in the ANSI code page.
+void errorTexts()
+{
+    const std::string english = win32ErrorText(ERROR_ACCESS_DENIED, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    check(english.find("denied") != std::string::npos && english.find("(error 5)") != std::string::npos,
+          "an error text says what and which");
+    const std::string russian = win32ErrorText(ERROR_ACCESS_DENIED, MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT));
+    const std::wstring wide = win32Widen(russian);
+    bool cyrillic = false;
+    for (wchar_t c : wide)
+        cyrillic = cyrillic || (c >= 0x0400 && c <= 0x04FF);
+    std::printf("figure: error 5 in Russian: %s\n", russian.c_str());
+    check(cyrillic && win32Narrow(wide) == russian, "a Russian error text arrives as UTF-8 Cyrillic");
+}
+
 } // namespace
 
 int main()
@@ -577,6 +639,8 @@ int main()
     timerSystemRequests();
     keyboardHook();
     dpiChange();
+    diagnosticLog();
+    errorTexts();
     std::printf("%s: %d failed\n", g_failures == 0 ? "passed" : "FAILED", g_failures);
     return g_failures == 0 ? 0 : 1;
 }
