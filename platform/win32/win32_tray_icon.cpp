@@ -11,6 +11,14 @@ namespace {
 
 constexpr UINT kIconId = 1;
 constexpr UINT kCallbackMessage = WM_MOUSEMOVE;
+// At logon the shell's notification area may refuse icons (or time out) for a while after the
+// taskbar is there: the icon is tried again at this interval for this long before the user is
+// told. The timer's id is apart from the window's own timers.
+constexpr UINT_PTR kRetryTimer = 0x7452;
+constexpr UINT kRetryMs = 2000;
+constexpr DWORD kRetryForMs = 120'000;
+constexpr const char* kCouldNotShowText =
+    "Pavro could not show its icon in the notification area. Start Pavro again to switch pointer control on or off.";
 
 // The small-icon size at the main monitor's current scale, which the taskbar draws at. Per
 // monitor aware, this process's own system metrics keep the scale it started with, so the
@@ -40,7 +48,7 @@ int smallIconSize()
 HICON loadIcon(HINSTANCE instance, int id, int size)
 {
     return static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+        LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
 template <std::size_t N>
@@ -73,14 +81,14 @@ DWORD WINAPI messageBoxThread(LPVOID parameter)
 Win32TrayIcon::Win32TrayIcon(HINSTANCE instance, HWND window)
     : m_instance(instance)
     , m_window(window)
-    , m_taskbarCreated(RegisterWindowMessageA("TaskbarCreated"))
+    , m_taskbarCreated(RegisterWindowMessageW(L"TaskbarCreated"))
 {
     loadImages();
 }
 
 Win32TrayIcon::~Win32TrayIcon()
 {
-    if (m_shown)
+    if (m_shown || m_retrying)
         remove();
     destroyImages();
 }
@@ -115,61 +123,89 @@ HICON Win32TrayIcon::iconFor(TrayImage image) const
     return nullptr;
 }
 
-NOTIFYICONDATAA Win32TrayIcon::toNative(TrayImage image) const
+NOTIFYICONDATAW Win32TrayIcon::toNative(TrayImage image) const
 {
     // WORKAROUND: the classic record of six 32-bit fields and a 20-byte tip (cbSize 44) is a
     // 32-bit layout. A 64-bit program that passes it gets TRUE back and an empty slot with no
     // tooltip and no callbacks, so the real structure carries the same values.
-    NOTIFYICONDATAA native{};
+    NOTIFYICONDATAW native{};
     native.cbSize = sizeof native;
     native.hWnd = m_window;
     native.uID = kIconId;
     native.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     native.uCallbackMessage = kCallbackMessage;
     native.hIcon = iconFor(image);
-    const std::size_t length = m_tip.size() < sizeof native.szTip - 1 ? m_tip.size() : sizeof native.szTip - 1;
-    std::memcpy(native.szTip, m_tip.data(), length);
+    copyText(native.szTip, m_tip);
     return native;
+}
+
+bool Win32TrayIcon::show()
+{
+    NOTIFYICONDATAW native = toNative(m_image);
+    // Modify first: an add that timed out may still have reached the shell, and a second add
+    // of the same icon fails.
+    return Shell_NotifyIconW(NIM_MODIFY, &native) != FALSE || Shell_NotifyIconW(NIM_ADD, &native) != FALSE;
 }
 
 bool Win32TrayIcon::add(TrayImage image, std::string_view tip)
 {
     m_image = image;
-    m_tip = std::string(tip);
+    m_tip = win32Widen(std::string(tip));
     m_wanted = true;
-    NOTIFYICONDATAA native = toNative(image);
     // An elevated copy would otherwise never hear from the (unelevated) shell: the system
     // filters messages from lower integrity levels unless the window lets them through.
-    if (native.hWnd != nullptr) {
+    if (m_window != nullptr) {
         if (m_taskbarCreated != 0)
-            ChangeWindowMessageFilterEx(native.hWnd, m_taskbarCreated, MSGFLT_ALLOW, nullptr);
-        if (native.uCallbackMessage != 0)
-            ChangeWindowMessageFilterEx(native.hWnd, native.uCallbackMessage, MSGFLT_ALLOW, nullptr);
+            ChangeWindowMessageFilterEx(m_window, m_taskbarCreated, MSGFLT_ALLOW, nullptr);
+        ChangeWindowMessageFilterEx(m_window, kCallbackMessage, MSGFLT_ALLOW, nullptr);
     }
-    // With no taskbar yet (the program started before the shell) the call fails; the icon is
-    // added when the taskbar announces itself with "TaskbarCreated".
-    m_shown = Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
-    // A taskbar that is there and still refuses the icon leaves the user with no way to reach
-    // the program but a second launch: say so. Without a taskbar the icon simply waits.
-    if (!m_shown && FindWindowA("Shell_TrayWnd", nullptr) != nullptr)
-        showMessage("Pavro", "Pavro could not show its icon in the notification area. Start Pavro again to "
-                             "switch pointer control on or off.");
+    m_shown = show();
+    // With no taskbar yet, or one whose notification area is not ready (at logon), the icon
+    // is tried again, and added at once when the taskbar announces itself ("TaskbarCreated").
+    // Only an icon still refused after a while leaves the user without a way to reach the
+    // program but a second launch: then they are told.
+    if (!m_shown && m_window != nullptr) {
+        m_retrying = true;
+        m_retryStart = GetTickCount();
+        SetTimer(m_window, kRetryTimer, kRetryMs, nullptr);
+    }
     return m_shown;
+}
+
+void Win32TrayIcon::stopRetrying()
+{
+    if (m_retrying && m_window != nullptr)
+        KillTimer(m_window, kRetryTimer);
+    m_retrying = false;
+}
+
+void Win32TrayIcon::retry()
+{
+    if (!m_retrying)
+        return;
+    m_shown = show();
+    if (m_shown) {
+        stopRetrying();
+    } else if (GetTickCount() - m_retryStart >= kRetryForMs) {
+        stopRetrying();
+        showMessage("Pavro", kCouldNotShowText);
+    }
 }
 
 bool Win32TrayIcon::modify(TrayImage image)
 {
     m_image = image;
-    NOTIFYICONDATAA native = toNative(image);
-    return Shell_NotifyIconA(NIM_MODIFY, &native) != FALSE;
+    NOTIFYICONDATAW native = toNative(image);
+    return Shell_NotifyIconW(NIM_MODIFY, &native) != FALSE;
 }
 
 bool Win32TrayIcon::remove()
 {
-    NOTIFYICONDATAA native = toNative(m_image);
+    stopRetrying();
+    NOTIFYICONDATAW native = toNative(m_image);
     m_shown = false;
     m_wanted = false;
-    return Shell_NotifyIconA(NIM_DELETE, &native) != FALSE;
+    return Shell_NotifyIconW(NIM_DELETE, &native) != FALSE;
 }
 
 void Win32TrayIcon::showMessage(std::string_view title, std::string_view text)
@@ -227,14 +263,19 @@ bool Win32TrayIcon::handleMessage(HWND window, UINT message, WPARAM wParam, LPAR
             m_sink->trayEvent(TrayEvent::RightButtonUp);
         return true;
     }
+    if (message == WM_TIMER && wParam == kRetryTimer) {
+        retry();
+        return true;
+    }
     if (m_taskbarCreated == 0 || message != m_taskbarCreated || !m_wanted)
         return false;
     // The old images stay valid until the shell holds the new ones.
     const HICON oldActive = m_active;
     const HICON oldInactive = m_inactive;
     loadImages();
-    NOTIFYICONDATAA native = toNative(m_image);
-    m_shown = Shell_NotifyIconA(NIM_MODIFY, &native) != FALSE || Shell_NotifyIconA(NIM_ADD, &native) != FALSE;
+    m_shown = show();
+    if (m_shown)
+        stopRetrying();
     if (oldActive != nullptr)
         DestroyIcon(oldActive);
     if (oldInactive != nullptr)

@@ -9,7 +9,7 @@
 #include "platform/tray_icon.h"
 #include "platform/win32/win32_window_messages.h"
 
-/// The notification-area icon through Shell_NotifyIconA: icon 1 of |window|, its callbacks
+/// The notification-area icon through Shell_NotifyIconW: icon 1 of |window|, its callbacks
 /// sent to the window as WM_MOUSEMOVE, the classic choice, with the mouse message on the icon
 /// in lParam. The window offers its messages to this object, which picks out the callbacks
 /// and re-adds the icon when the taskbar is (re)created.
@@ -40,11 +40,16 @@ public:
     /// The system's record for the icon showing |image|: size of the whole structure, the
     /// window, id, flags (message, icon, tip), callback message, icon handle and tip,
     /// everything else zero.
-    NOTIFYICONDATAA toNative(TrayImage image) const;
+    NOTIFYICONDATAW toNative(TrayImage image) const;
 
 private:
     /// Loads both images at the small-icon size the system currently asks for.
     void loadImages();
+    /// Modifies the icon, or adds it when the shell has none; true when the shell took it.
+    bool show();
+    /// One more try of an icon the shell refused; after two minutes of refusals the user is told.
+    void retry();
+    void stopRetrying();
     void destroyImages();
     bool isCallback(WPARAM wParam, LPARAM lParam) const;
 
@@ -55,7 +60,9 @@ private:
     UINT m_taskbarCreated = 0;
     bool m_shown = false;   ///< the system took the last add
     bool m_wanted = false;  ///< added and not removed: re-add when the taskbar restarts
+    bool m_retrying = false;  ///< the shell refused the add: tried again on a timer
+    DWORD m_retryStart = 0;
     TrayImage m_image = TrayImage::None;
-    std::string m_tip;
+    std::wstring m_tip;
     FormEventSink* m_sink = nullptr;
 };

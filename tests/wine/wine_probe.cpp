@@ -6,6 +6,9 @@
 // taskbar was created, as the shell does after a restart or a display-scale change, and ends.
 // With "--left-button" it only tells by its exit status whether the desktop's left button is
 // down (1) or up (0), as the system's input state has it (injected presses included).
+// With "--refusing-tray FILE" it stands in for a taskbar whose notification area is not ready
+// (at logon): a "Shell_TrayWnd" window, found before the shell's own, that refuses every icon.
+// It writes FILE once it is there and ends when FILE is deleted.
 
 #include <windows.h>
 
@@ -59,6 +62,37 @@ LRESULT CALLBACK probeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     }
 }
 
+LRESULT CALLBACK refusingTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COPYDATA)
+        return FALSE;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int refusingTray(HINSTANCE instance, const char* readyFile)
+{
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = refusingTrayProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = "Shell_TrayWnd";
+    RegisterClassA(&windowClass);
+    if (CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, "Shell_TrayWnd", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                        instance, nullptr)
+        == nullptr)
+        return 1;
+    std::FILE* ready = std::fopen(readyFile, "wb");
+    if (ready == nullptr)
+        return 1;
+    std::fclose(ready);
+    while (GetFileAttributesA(readyFile) != INVALID_FILE_ATTRIBUTES) {
+        MSG message{};
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    return 0;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
@@ -69,6 +103,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0) ? 0 : 1;
     if (std::strcmp(commandLine, "--left-button") == 0)
         return (GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0 ? 1 : 0;
+    if (std::strncmp(commandLine, "--refusing-tray ", 16) == 0)
+        return refusingTray(instance, commandLine + 16);
     // Binary mode: plain "\n" line ends for the shell that reads the log.
     g_log = std::fopen(commandLine, "wb");
     if (g_log == nullptr)
