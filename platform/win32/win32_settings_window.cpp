@@ -63,6 +63,7 @@ Win32SettingsWindow::Win32SettingsWindow(HINSTANCE instance)
 
 Win32SettingsWindow::~Win32SettingsWindow()
 {
+    m_names.clear();
     if (m_window != nullptr && IsWindow(m_window)) {
         SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
         DestroyWindow(m_window);
@@ -182,6 +183,34 @@ void Win32SettingsWindow::createControls(const FormLayout& layout)
             made.caption = wide(control.caption);
         else
             made.handle = createControl(control, kFirstControlId + static_cast<int>(i));
+    }
+    nameControlsByLabels();
+}
+
+void Win32SettingsWindow::nameControlsByLabels()
+{
+    // A slider and the box beside it say nothing of what they set: each takes the name of the
+    // label of its row, for a screen reader. A slider also carries it as its (never drawn)
+    // text, which the system reads where there is no annotation.
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        const ControlSpec& control = m_layout->controls[i];
+        const int label = find(ControlName::lblName, control.index);
+        if ((control.kind != ControlKind::Slider && control.kind != ControlKind::TextBox) || label < 0)
+            continue;
+        const std::wstring name =
+            Win32AccessibleNames::fromLabel(wide(m_layout->controls[static_cast<std::size_t>(label)].caption));
+        HWND handle = m_controls[i].handle;
+        if (control.kind == ControlKind::Slider)
+            SetWindowTextW(handle, name.c_str());
+        // The label just above its value box in the z-order as well: the system's own rule for
+        // a control without text, where no annotation is read. Neither is a tab stop, so the
+        // tab order stays.
+        HWND labelHandle = m_controls[static_cast<std::size_t>(label)].handle;
+        HWND above = GetWindow(handle, GW_HWNDPREV);
+        if (control.kind == ControlKind::TextBox && labelHandle != nullptr && above != labelHandle)
+            SetWindowPos(labelHandle, above != nullptr ? above : HWND_TOP, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        m_names.name(handle, name);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/settings_view.h"
+#include "platform/win32/win32_accessible_names.h"
 #include "platform/win32/win32_window_messages.h"
 
 /// The settings window in plain Win32 controls, built from the layout at its twip positions
@@ -63,6 +64,8 @@ private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     HWND createControl(const ControlSpec& control, int id);
+    /// Gives each slider and value box the name of its row's label, for screen readers.
+    void nameControlsByLabels();
     /// The dialog font at |dpi|, owned by the caller; nullptr when the system has none.
     static HFONT makeFont(int dpi);
     /// Lays the window out again at |dpi| within the |suggested| window rectangle.
@@ -90,6 +93,7 @@ private:
     int m_dpi = 96;
     const FormLayout* m_layout = nullptr;
     std::vector<Control> m_controls;
+    Win32AccessibleNames m_names;
     HWND m_firstFocus = nullptr;
     HWND m_lastFocus = nullptr;
     FormEventSink* m_sink = nullptr;
