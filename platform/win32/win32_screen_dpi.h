@@ -23,3 +23,15 @@ inline int win32WindowDpi(HWND window)
     const int dpi = getDpiForWindow != nullptr && window != nullptr ? static_cast<int>(getDpiForWindow(window)) : 0;
     return dpi > 0 ? dpi : win32ScreenDpi();
 }
+
+/// The window rectangle around the client rectangle |rect| for a window of these styles whose
+/// frame is drawn at |dpi|: the frame metrics of that dpi where the system has them per dpi
+/// (Windows 10 1607 on), the ones of the scale at logon otherwise.
+inline void win32AdjustWindowRect(RECT& rect, DWORD style, DWORD exStyle, int dpi)
+{
+    using AdjustForDpiFunction = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = reinterpret_cast<AdjustForDpiFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    if (adjustForDpi == nullptr || !adjustForDpi(&rect, style, FALSE, exStyle, static_cast<UINT>(dpi)))
+        AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+}

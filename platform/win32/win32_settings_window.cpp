@@ -149,8 +149,9 @@ void Win32SettingsWindow::applyDpi(int dpi, const RECT& suggested)
     m_dpi = dpi > 0 ? dpi : 96;
     HFONT old = m_font;
     m_font = makeFont(m_dpi);
-    SetWindowPos(m_window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The suggested size is the old one scaled, frame and all; the frame does not scale
+    // exactly, so the size is worked out again for the client area at the new dpi.
+    fitClientArea(POINT{suggested.left, suggested.top});
     for (std::size_t i = 0; m_layout != nullptr && i < m_controls.size(); ++i) {
         HWND handle = m_controls[i].handle;
         if (handle == nullptr)
@@ -165,14 +166,34 @@ void Win32SettingsWindow::applyDpi(int dpi, const RECT& suggested)
         DeleteObject(old);
 }
 
+void Win32SettingsWindow::fitClientArea(std::optional<POINT> topLeft)
+{
+    if (m_layout == nullptr)
+        return;
+    const int width = pixelsFromTwips(m_layout->clientWidth, m_dpi);
+    const int height = pixelsFromTwips(m_layout->clientHeight, m_dpi);
+    RECT frame{0, 0, width, height};
+    win32AdjustWindowRect(frame, kWindowStyle, kWindowExStyle, m_dpi);
+    const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (topLeft ? 0 : SWP_NOMOVE);
+    const POINT at = topLeft.value_or(POINT{0, 0});
+    int frameWidth = frame.right - frame.left;
+    int frameHeight = frame.bottom - frame.top;
+    SetWindowPos(m_window, nullptr, at.x, at.y, frameWidth, frameHeight, flags);
+    // WORKAROUND: a frame drawn other than the metrics say (a theme, a system that scales the
+    // frame itself) is measured and made up for once.
+    RECT client{};
+    if (GetClientRect(m_window, &client) && (client.right != width || client.bottom != height)) {
+        frameWidth += width - client.right;
+        frameHeight += height - client.bottom;
+        SetWindowPos(m_window, nullptr, 0, 0, frameWidth, frameHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
 void Win32SettingsWindow::createControls(const FormLayout& layout)
 {
     m_layout = &layout;
     SetWindowTextW(m_window, wide(layout.caption).c_str());
-    RECT frame{0, 0, pixelsFromTwips(layout.clientWidth, m_dpi), pixelsFromTwips(layout.clientHeight, m_dpi)};
-    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
-    SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    fitClientArea(std::nullopt);
     // Creation order is the tab order.
     m_controls.resize(layout.controls.size());
     for (std::size_t i = 0; i < layout.controls.size(); ++i) {

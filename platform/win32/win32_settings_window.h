@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,7 +69,11 @@ private:
     void nameControlsByLabels();
     /// The dialog font at |dpi|, owned by the caller; nullptr when the system has none.
     static HFONT makeFont(int dpi);
-    /// Lays the window out again at |dpi| within the |suggested| window rectangle.
+    /// Sizes the window so that its client area is the layout's at the current dpi, its top
+    /// left corner at |topLeft| (where it is when none).
+    void fitClientArea(std::optional<POINT> topLeft);
+    /// Lays the window out again at |dpi|, its top left corner where the |suggested| window
+    /// rectangle has it.
     void applyDpi(int dpi, const RECT& suggested);
     /// The position in the layout of control |name| (at |index|); -1 when there is none.
     int find(ControlName name, int index = 0) const;

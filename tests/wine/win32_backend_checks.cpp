@@ -457,7 +457,8 @@ void registryWatch()
 }
 
 // Moved to a monitor of another scale (WM_DPICHANGED), the window keeps its twip layout: the
-// client area and each control at the new dpi, in the rectangle the system suggests.
+// client area and each control at the new dpi, at the place the system suggests, even when the
+// suggested size is off (the system scales the old frame, which does not scale exactly).
 void dpiChange()
 {
     Win32SettingsWindow view(GetModuleHandleW(nullptr));
@@ -475,12 +476,17 @@ void dpiChange()
         AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), FALSE,
                            static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)));
         OffsetRect(&frame, 40 - frame.left, 40 - frame.top);
+        frame.right += 9;
+        frame.bottom += 7;
         SendMessageW(window, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
         RECT client{};
         GetClientRect(window, &client);
         RECT control{};
         GetWindowRect(GetDlgItem(window, 100 + static_cast<int>(first - layout.controls.data())), &control);
         const std::string at = " at " + std::to_string(dpi) + " dpi";
+        RECT placed{};
+        GetWindowRect(window, &placed);
+        check(placed.left == 40 && placed.top == 40, ("the window is where the system suggests" + at).c_str());
         check(client.right == Win32SettingsWindow::pixelsFromTwips(layout.clientWidth, dpi)
                   && client.bottom == Win32SettingsWindow::pixelsFromTwips(layout.clientHeight, dpi),
               ("the client area keeps its twips" + at).c_str());
