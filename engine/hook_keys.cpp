@@ -24,6 +24,23 @@ void HookKeys::ReleaseHeldInput()
     m_state.ArrowDown.fill(0);
 }
 
+bool HookKeys::Renew()
+{
+    std::uint8_t stillDown = 0;
+    m_state.HookHandle = m_source.reinstall(m_state.HookHandle, *this, m_state.ClaimedPresses, stillDown);
+    if (m_state.HookHandle == 0)
+        stillDown = 0;
+    m_state.ClaimedPresses = stillDown;
+    if (m_state.LeftButtonHeld && (stillDown & capturedKeyBit(kVkReturn)) == 0) {
+        m_injector.leftButtonUp();
+        m_state.LeftButtonHeld = false;
+    }
+    for (std::uint32_t vk = kVkLeft; vk < kVkLeft + 4; ++vk)
+        if ((stillDown & capturedKeyBit(vk)) == 0)
+            m_state.ArrowDown[vk - kVkLeft] = 0;
+    return m_state.HookHandle != 0;
+}
+
 void HookKeys::HookOff()
 {
     ReleaseHeldInput();

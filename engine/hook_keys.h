@@ -30,6 +30,10 @@ public:
     /// left button that Enter pressed, and forgets held arrows: once the keys are no longer
     /// captured their releases can't be seen.
     void HookOff();
+    /// Installs the capture again (the system may have dropped it) keeping what is still held:
+    /// a key still down stays one press (a drag with Enter goes on); what the source can't
+    /// vouch for is let go as HookOff does. Returns whether the capture is in place.
+    bool Renew();
     /// Forgets held arrows and releases a left button that Enter pressed, leaving the capture
     /// and its claimed presses as they are: their releases, if they come, are still ours.
     void ReleaseHeldInput();

@@ -37,6 +37,9 @@ public:
     virtual void sessionEnding() = 0;
     /// After a resume or unlock: the system may have dropped the key capture.
     virtual void renewKeyCapture() = 0;
+    /// The foreground window or the input desktop changed: the keys' releases may no longer
+    /// reach the capture (Pointer::inReach tells). Only some backends can tell.
+    virtual void inputMayBeOutOfReach() {}
     /// The watched settings store may have changed. |watching| false: the store can no longer
     /// be watched, and is read on every tick from now on.
     virtual void storeChanged(bool watching) = 0;

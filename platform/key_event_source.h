@@ -75,6 +75,19 @@ public:
     /// Stops delivery for |handle| and releases everything install() took. Harmless for 0
     /// or a handle already removed.
     virtual void uninstall(std::uintptr_t handle) = 0;
+    /// Installs the capture again after the system may have dropped it (|handle| is removed
+    /// first). The presses in |claimed| (capturedKeyBit bits) whose keys are still down stay
+    /// claimed, so their auto-repeats and releases belong to the same press; those are
+    /// returned in |stillDown|. A source that can't tell which keys are down keeps none.
+    /// Returns the new handle, or 0 when the system refused.
+    virtual std::uintptr_t reinstall(std::uintptr_t handle, KeyEventSink& sink, std::uint8_t claimed,
+                                     std::uint8_t& stillDown)
+    {
+        (void)claimed;
+        uninstall(handle);
+        stillDown = 0;
+        return install(sink);
+    }
     /// A one-line reason for the last install() that returned 0, for the user.
     virtual std::string lastError() const = 0;
 };

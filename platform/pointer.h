@@ -18,4 +18,8 @@ public:
     /// False when the pointer is not this program's to move (the system refused the move, or
     /// input now goes where this program's key capture does not reach).
     virtual bool moveTo(std::int32_t x, std::int32_t y) = 0;
+    /// False when the user's input now goes where this program's key capture does not reach
+    /// (a secure desktop, a window above this program's rights), so a held key's release would
+    /// be unseen. A platform that can't tell says true.
+    virtual bool inReach() { return true; }
 };

@@ -347,9 +347,20 @@ void Form1::renewKeyCapture()
 {
     if (m_ended || m_state.IsOn == kFalse)
         return;
-    m_hook.HookOff();
-    if (!m_hook.HookOn())
+    if (!m_hook.Renew())
         reportCaptureFailure();
+    updateTicking();
+}
+
+void Form1::inputMayBeOutOfReach()
+{
+    // Enter held alone moves nothing, so no refused move would tell that its release is out
+    // of sight (a UAC prompt, an elevated window): the button and held arrows are let go now.
+    // The claims stay: a release that does come back is still ours.
+    if (m_ended || m_state.IsOn != kTrue || (!m_state.LeftButtonHeld && !AnyArrowHeld(m_state))
+        || m_platform.pointer.inReach())
+        return;
+    m_hook.ReleaseHeldInput();
     updateTicking();
 }
 

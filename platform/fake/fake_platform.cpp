@@ -52,6 +52,15 @@ std::intptr_t FakeKeyEventSource::forward(std::uintptr_t handle, const KeyEvent&
     return forwardResult;
 }
 
+std::uintptr_t FakeKeyEventSource::reinstall(std::uintptr_t handle, KeyEventSink& sink, std::uint8_t claimed,
+                                             std::uint8_t& stillDown)
+{
+    uninstall(handle);
+    const std::uintptr_t installed = install(sink);
+    stillDown = installed != 0 ? static_cast<std::uint8_t>(claimed & keysDown) : 0;
+    return installed;
+}
+
 void FakeKeyEventSource::uninstall(std::uintptr_t handle)
 {
     m_log.add("UnhookWindowsHookEx " + std::to_string(handle));

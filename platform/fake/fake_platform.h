@@ -41,6 +41,9 @@ public:
     std::uintptr_t install(KeyEventSink& sink) override;
     std::intptr_t forward(std::uintptr_t handle, const KeyEvent& event) noexcept override;
     void uninstall(std::uintptr_t handle) override;
+    /// Keeps the claimed presses of the keys in |keysDown|.
+    std::uintptr_t reinstall(std::uintptr_t handle, KeyEventSink& sink, std::uint8_t claimed,
+                             std::uint8_t& stillDown) override;
     std::string lastError() const override { return "the test refused the capture"; }
 
     /// Delivers one event as the desktop would while installed; returns the sink's result,
@@ -49,6 +52,7 @@ public:
     bool installed() const { return m_sink != nullptr; }
 
     bool refuse = false;               ///< install() returns 0
+    std::uint8_t keysDown = 0;         ///< captured keys down now (capturedKeyBit bits)
     std::intptr_t forwardResult = 77;  ///< what the rest of the chain answers
 
 private:
@@ -80,6 +84,8 @@ public:
     std::int32_t height = 800;
     bool failReads = false;
     bool failMoves = false;  ///< moves are logged, refused and leave the position
+    bool outOfReach = false;  ///< inReach() says false
+    bool inReach() override { return !outOfReach; }
 
 private:
     CallLog& m_log;

@@ -20,6 +20,18 @@ std::uint8_t g_claims = 0;
 HWND g_target = nullptr;
 // When the hook last saw any key event (GetTickCount), read by the watchdog.
 std::atomic<DWORD> g_lastHookTime{0};
+// Where foreground and desktop changes are told; the UI thread alone touches it.
+HWND g_inputChangedTarget = nullptr;
+
+#ifndef EVENT_SYSTEM_DESKTOPSWITCH
+constexpr DWORD EVENT_SYSTEM_DESKTOPSWITCH = 0x0020;
+#endif
+
+void CALLBACK inputChanged(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD)
+{
+    if (g_inputChangedTarget != nullptr)
+        PostMessageW(g_inputChangedTarget, kInputChangedMessage, 0, 0);
+}
 
 // The whole desktop's input waits for this: one table lookup and one post, no allocation,
 // no waiting. vkCode is read only for HC_ACTION: for other codes lParam need not point at
@@ -67,7 +79,9 @@ DWORD WINAPI Win32KeyboardHook::threadMain(LPVOID parameter)
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
     MSG message{};
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue for the quit message
-    g_claims = 0;
+    // A renewal while keys are held: those presses stay claimed, so an auto-repeat is not a
+    // new press and the release goes where the press went.
+    g_claims = self->m_seedClaims;
     // A low-level hook needs a module handle but no DLL: the callback runs in this process,
     // on this thread, from its message retrieval below.
     HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, lowLevelKeyboardProc, GetModuleHandleW(nullptr), 0);
@@ -93,6 +107,7 @@ std::uintptr_t Win32KeyboardHook::install(KeyEventSink& sink)
     m_sink = &sink;
     g_target = m_window;
     m_hook = nullptr;
+    m_rawDown = m_seedClaims;
     m_thread = CreateThread(nullptr, 0, threadMain, this, 0, &m_threadId);
     if (m_thread == nullptr) {
         m_lastError = win32ErrorText(GetLastError());
@@ -115,6 +130,14 @@ std::uintptr_t Win32KeyboardHook::install(KeyEventSink& sink)
     keyboard.dwFlags = RIDEV_INPUTSINK;
     keyboard.hwndTarget = m_window;
     m_rawInput = RegisterRawInputDevices(&keyboard, 1, sizeof keyboard) != FALSE;
+    // Delivered by this (the UI) thread's message loop; none in this process, whose own
+    // windows are in reach.
+    g_inputChangedTarget = m_renewTarget;
+    const DWORD flags = WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS;
+    m_foregroundEvents =
+        SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, inputChanged, 0, 0, flags);
+    m_desktopEvents =
+        SetWinEventHook(EVENT_SYSTEM_DESKTOPSWITCH, EVENT_SYSTEM_DESKTOPSWITCH, nullptr, inputChanged, 0, 0, flags);
     m_lastError.clear();
     return reinterpret_cast<std::uintptr_t>(m_hook);
 }
@@ -136,6 +159,11 @@ void Win32KeyboardHook::uninstall(std::uintptr_t handle)
         RegisterRawInputDevices(&keyboard, 1, sizeof keyboard);
         m_rawInput = false;
     }
+    for (HWINEVENTHOOK* events : {&m_foregroundEvents, &m_desktopEvents})
+        if (*events != nullptr) {
+            UnhookWinEvent(*events);
+            *events = nullptr;
+        }
     KillTimer(m_window, kWatchdogTimer);
     m_checkPending = false;
     // The thread removes its hook (a hook the system already dropped is just as gone) and ends.
@@ -151,6 +179,28 @@ void Win32KeyboardHook::uninstall(std::uintptr_t handle)
     m_sink = nullptr;
 }
 
+std::uintptr_t Win32KeyboardHook::reinstall(std::uintptr_t handle, KeyEventSink& sink, std::uint8_t claimed,
+                                            std::uint8_t& stillDown)
+{
+    // Asked before the old hook goes: the raw input's picture is complete until then.
+    const std::uint8_t held = static_cast<std::uint8_t>(claimed & capturedKeysDown());
+    uninstall(handle);
+    m_seedClaims = held;
+    const std::uintptr_t installed = install(sink);
+    m_seedClaims = 0;
+    stillDown = installed != 0 ? held : 0;
+    return installed;
+}
+
+std::uint8_t Win32KeyboardHook::capturedKeysDown() const
+{
+    std::uint8_t down = m_rawDown;
+    for (const int vk : {VK_RETURN, VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN})
+        if ((GetAsyncKeyState(vk) & 0x8000) != 0)
+            down |= capturedKeyBit(static_cast<std::uint32_t>(vk));
+    return down;
+}
+
 bool Win32KeyboardHook::hookSawAround(DWORD lastHookTime, DWORD rawTime)
 {
     return static_cast<LONG>(lastHookTime - (rawTime - kWatchdogGraceMs)) >= 0;
@@ -164,6 +214,11 @@ void Win32KeyboardHook::onRawInput(LPARAM lParam)
             == static_cast<UINT>(-1)
         || input.header.dwType != RIM_TYPEKEYBOARD || capturedKeyBit(input.data.keyboard.VKey) == 0)
         return;
+    const std::uint8_t bit = capturedKeyBit(input.data.keyboard.VKey);
+    if ((input.data.keyboard.Flags & RI_KEY_BREAK) != 0)
+        m_rawDown = static_cast<std::uint8_t>(m_rawDown & ~bit);
+    else
+        m_rawDown |= bit;
     // The message time is the input's; the hook runs before raw input is made, but give it the
     // grace in case its thread was late.
     const DWORD rawTime = static_cast<DWORD>(GetMessageTime());

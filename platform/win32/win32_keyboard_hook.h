@@ -22,6 +22,11 @@
 /// is installed: raw input of a captured key with no hook event around it means the system
 /// dropped the hook, and the renew target is sent kRenewKeyCaptureMessage (the program then
 /// clears its held keys, releases an injected button and installs the hook again).
+///
+/// While installed it also listens for changes of the foreground window and of the input
+/// desktop (WinEvents, out of context, on the UI thread) and sends the renew target
+/// kInputChangedMessage: a UAC prompt or an elevated window takes the keys' releases out of
+/// the hook's sight, so the program lets go of what is held.
 class Win32KeyboardHook final : public KeyEventSource {
 public:
     /// Milliseconds that a hook event may be apart from the raw input of the same key.
@@ -45,7 +50,15 @@ public:
     /// Nothing left to do: the hook thread already passed every event that was not claimed.
     std::intptr_t forward(std::uintptr_t handle, const KeyEvent& event) noexcept override;
     void uninstall(std::uintptr_t handle) override;
+    /// The new hook starts with the claims of |claimed| whose keys are down (capturedKeysDown).
+    std::uintptr_t reinstall(std::uintptr_t handle, KeyEventSink& sink, std::uint8_t claimed,
+                             std::uint8_t& stillDown) override;
     std::string lastError() const override { return m_lastError; }
+
+    /// The captured keys down now (capturedKeyBit bits): the system's key state, or the
+    /// keyboard's raw input seen while installed, since a key whose events the hook swallows
+    /// may be missing from the system's state.
+    std::uint8_t capturedKeysDown() const;
 
     /// True when the hook saw an event at |lastHookTime| recent enough to account for raw
     /// input at |rawTime| (both GetTickCount-based milliseconds, wrap-around included).
@@ -67,7 +80,11 @@ private:
     HWND m_renewTarget = nullptr;
     std::ostream* m_log = nullptr;
     bool m_rawInput = false;
+    HWINEVENTHOOK m_foregroundEvents = nullptr;
+    HWINEVENTHOOK m_desktopEvents = nullptr;
     bool m_checkPending = false;
     DWORD m_rawTime = 0;  ///< the raw input the pending check is about
+    std::uint8_t m_rawDown = 0;     ///< captured keys down by the raw input
+    std::uint8_t m_seedClaims = 0;  ///< claims the next hook thread starts with
     std::string m_lastError;
 };

@@ -47,6 +47,22 @@ bool Win32Pointer::moveTo(std::int32_t x, std::int32_t y)
     return SetCursorPos(x, y) != FALSE;
 }
 
+bool Win32Pointer::inReach()
+{
+    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+    if (input == nullptr)
+        return false;
+    wchar_t inputName[64] = {};
+    wchar_t ownName[64] = {};
+    const bool named = GetUserObjectInformationW(input, UOI_NAME, inputName, sizeof inputName, nullptr)
+                       && GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, ownName,
+                                                    sizeof ownName, nullptr);
+    CloseDesktop(input);
+    if (named && lstrcmpiW(inputName, ownName) != 0)
+        return false;
+    return !foregroundAbove();
+}
+
 bool Win32Pointer::foregroundAbove()
 {
     HWND foreground = GetForegroundWindow();

@@ -13,6 +13,10 @@ public:
     /// the foreground window belongs to a process of higher integrity than this one, whose
     /// keys the low-level hook is not given; the pointer is then left where it is.
     bool moveTo(std::int32_t x, std::int32_t y) override;
+    /// False while the input desktop is not this program's (the UAC prompt, the lock screen:
+    /// OpenInputDesktop is refused or names another desktop) or the foreground window belongs
+    /// to a process above this one.
+    bool inReach() override;
 
     /// True when a process with integrity level |theirs| is above one at |ours| (the
     /// relative identifiers of the mandatory label, e.g. 0x2000 medium, 0x3000 high).

@@ -546,6 +546,10 @@ LRESULT Win32SettingsWindow::handleMessage(UINT message, WPARAM wParam, LPARAM l
     case kRenewKeyCaptureMessage:
         renewKeyCapture();
         return 0;
+    case kInputChangedMessage:
+        if (m_sink != nullptr)
+            m_sink->inputMayBeOutOfReach();
+        return 0;
     case WM_TIMER:
         if (wParam == kSessionRetryTimer && !m_sessionNotifications)
             registerSessionNotifications();

@@ -29,3 +29,6 @@ inline HWND win32MessageWindow(const wchar_t* className, WNDPROC procedure, void
 
 /// Posted to the main window when the key capture was lost: the program installs it again.
 inline constexpr UINT kRenewKeyCaptureMessage = WM_APP + 2;
+/// Posted to the main window when the foreground window or the input desktop changed while
+/// the key capture is installed: what is held may have to be let go.
+inline constexpr UINT kInputChangedMessage = WM_APP + 3;

@@ -314,6 +314,45 @@ TEST(Switch, RenewingTheCaptureOnlyWhileOn)
     EXPECT_EQ(p->log().only({"mouse_event", "SetCursorPos"}), Calls{"mouse_event 4"});
 }
 
+// A renewal while Enter is still down (the source can tell) keeps the drag one press: no
+// release, no second press at the next auto-repeat, the release at the key's own release. An
+// arrow that went up while the capture was gone is let go.
+TEST(KeyCapture, RenewalKeepsAKeyStillDownOnePress)
+{
+    Session session;
+    auto p = session.launch();
+    p->form.mnuOnOff_Click();
+    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->platform.keys.deliver(kWmKeyDown, 39);
+    p->platform.keys.keysDown = capturedKeyBit(13);
+    p->log().clear();
+    p->form.renewKeyCapture();
+    EXPECT_EQ(p->platform.keys.deliver(kWmKeyDown, 13), 1);
+    p->form.Timer1_Timer();
+    EXPECT_EQ(p->log().only({"mouse_event", "SetCursorPos"}), Calls{});
+    EXPECT_EQ(p->platform.keys.deliver(kWmKeyUp, 13), 1);
+    EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
+}
+
+// Enter held alone moves nothing, so only the system's word (the foreground or the input
+// desktop changed) tells that its release went out of sight: the button is let go then, and
+// only then; the release that comes back later is still swallowed and presses nothing.
+TEST(KeyCapture, EnterHeldAloneIsLetGoWhenInputLeavesReach)
+{
+    Session session;
+    auto p = session.launch();
+    p->form.mnuOnOff_Click();
+    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->log().clear();
+    p->form.inputMayBeOutOfReach();
+    EXPECT_EQ(p->log().only({"mouse_event"}), Calls{}) << "still in reach";
+    p->platform.pointer.outOfReach = true;
+    p->form.inputMayBeOutOfReach();
+    EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
+    EXPECT_EQ(p->platform.keys.deliver(kWmKeyUp, 13), 1);
+    EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
+}
+
 TEST(Timer, IntervalZeroTicksAtTheTimersFloorWithoutSpinning)
 {
     EXPECT_EQ(TimerPeriodFor(0), 1);
