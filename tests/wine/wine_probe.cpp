@@ -9,6 +9,8 @@
 // With "--refusing-tray FILE" it stands in for a taskbar whose notification area is not ready
 // (at logon): a "Shell_TrayWnd" window, found before the shell's own, that refuses every icon.
 // It writes FILE once it is there and ends when FILE is deleted.
+// With "--pointer FILE" it is the same focused window and also logs every change of the
+// pointer's position, polled each millisecond, as "MOVE x y milliseconds" (performance counter).
 
 #include <windows.h>
 
@@ -18,16 +20,40 @@
 namespace {
 
 std::FILE* g_log = nullptr;
+CRITICAL_SECTION g_logLock;
 
 void logLine(const char* what, unsigned long value, bool withValue)
 {
     if (g_log == nullptr)
         return;
+    EnterCriticalSection(&g_logLock);
     if (withValue)
         std::fprintf(g_log, "%s %lu\n", what, value);
     else
         std::fprintf(g_log, "%s\n", what);
     std::fflush(g_log);
+    LeaveCriticalSection(&g_logLock);
+}
+
+DWORD WINAPI pointerThread(LPVOID)
+{
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    POINT last{-1, -1};
+    for (;;) {
+        POINT now{};
+        if (GetCursorPos(&now) && (now.x != last.x || now.y != last.y)) {
+            LARGE_INTEGER counter{};
+            QueryPerformanceCounter(&counter);
+            EnterCriticalSection(&g_logLock);
+            std::fprintf(g_log, "MOVE %ld %ld %.3f\n", now.x, now.y,
+                         double(counter.QuadPart) * 1000.0 / double(frequency.QuadPart));
+            std::fflush(g_log);
+            LeaveCriticalSection(&g_logLock);
+            last = now;
+        }
+        Sleep(1);
+    }
 }
 
 LRESULT CALLBACK probeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -105,6 +131,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return (GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0 ? 1 : 0;
     if (std::strncmp(commandLine, "--refusing-tray ", 16) == 0)
         return refusingTray(instance, commandLine + 16);
+    InitializeCriticalSection(&g_logLock);
+    const bool pointer = std::strncmp(commandLine, "--pointer ", 10) == 0;
+    if (pointer)
+        commandLine += 10;
     // Binary mode: plain "\n" line ends for the shell that reads the log.
     g_log = std::fopen(commandLine, "wb");
     if (g_log == nullptr)
@@ -123,6 +153,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return 1;
     SetForegroundWindow(window);
     SetFocus(window);
+    if (pointer)
+        CreateThread(nullptr, 0, pointerThread, nullptr, 0, nullptr);
 
     MSG message{};
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
