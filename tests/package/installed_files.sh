@@ -19,8 +19,8 @@ cmake --install "$PAVRO_BUILD_DIR" --prefix "$root" >"$work/install.log" || {
 sizes="16 22 24 32 48 64 128 256"
 expected=$(
     printf '%s\n' bin/Pavro bin/Sweepra share/applications/pavro.desktop share/applications/sweepra.desktop \
-        share/metainfo/org.pavro.pavro.metainfo.xml share/man/man1/Pavro.1 share/man/man1/Sweepra.1 \
-        lib/udev/rules.d/60-pavro-uinput.rules
+        share/metainfo/org.pavro.pavro.metainfo.xml share/man/man1/Pavro.1.gz share/man/man1/Sweepra.1.gz \
+        share/doc/pavro/copyright share/doc/pavro/changelog.gz lib/udev/rules.d/60-pavro-uinput.rules
     for size in $sizes; do echo "share/icons/hicolor/${size}x$size/apps/pavro.png"; done
 )
 actual=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||')
@@ -47,8 +47,8 @@ done
 desktop-file-validate "$root"/share/applications/*.desktop || fail "desktop-file-validate"
 appstreamcli validate --no-net "$root"/share/metainfo/org.pavro.pavro.metainfo.xml >"$work/appstream.log" 2>&1 ||
     { cat "$work/appstream.log" >&2; fail "appstreamcli validate"; }
-for page in "$root"/share/man/man1/*.1; do
-    warnings=$(LC_ALL=C.UTF-8 groff -ww -man -Tutf8 -z "$page" 2>&1)
+for page in "$root"/share/man/man1/*.1.gz; do
+    warnings=$(zcat "$page" | LC_ALL=C.UTF-8 groff -ww -man -Tutf8 -z 2>&1)
     [[ -z $warnings ]] || fail "groff -ww on $page: $warnings"
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
     [[ -z $warnings ]] || fail "man --warnings -l $page: $warnings"
