@@ -13,6 +13,7 @@
 // Exit status 0 when the output was written, 1 when the drawing could not be read or fitted or
 // the output not written, 2 on a usage error.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +23,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -49,14 +49,11 @@ std::optional<std::string> attribute(const std::string& tag, const std::string& 
     return std::nullopt;
 }
 
-double number(const std::string& tag, const std::string& name, std::optional<double> fallback = {})
+double number(const std::string& tag, const std::string& name)
 {
     const auto text = attribute(tag, name);
-    if (!text) {
-        if (fallback)
-            return *fallback;
+    if (!text)
         throw std::runtime_error("no " + name + " in " + tag);
-    }
     char* end = nullptr;
     const double value = std::strtod(text->c_str(), &end);
     if (end == text->c_str() || *end != '\0' || !std::isfinite(value))
@@ -85,19 +82,24 @@ std::string withAttribute(const std::string& tag, const std::string& name, doubl
     return withAttribute(tag, name, format(value));
 }
 
+// A stroked element names its stroke-width: its width in drawing units, 0 without a stroke.
+double strokeUnits(const std::string& tag)
+{
+    const auto stroke = attribute(tag, "stroke");
+    return !stroke || *stroke == "none" ? 0 : number(tag, "stroke-width");
+}
+
 // The stroke's width in whole pixels: 0 without a stroke, at least 1 with one.
 double strokePixels(const std::string& tag, const Grid& grid)
 {
-    const auto stroke = attribute(tag, "stroke");
-    if (!stroke || *stroke == "none")
-        return 0;
-    return std::max(1.0, std::round(number(tag, "stroke-width", 1.0) * grid.scale));
+    const double units = strokeUnits(tag);
+    return units > 0 ? std::max(1.0, std::round(units * grid.scale)) : 0;
 }
 
 std::string fitRect(std::string tag, const Grid& grid)
 {
     const double stroke = strokePixels(tag, grid);
-    const double half = number(tag, "stroke-width", 1.0) / 2 * (stroke > 0 ? 1 : 0);
+    const double half = strokeUnits(tag) / 2;
     const double x = number(tag, "x"), y = number(tag, "y");
     const double left = snap(grid, (x - half) * grid.scale, 0);
     const double top = snap(grid, (y - half) * grid.scale, 0);
@@ -115,7 +117,7 @@ std::string fitRect(std::string tag, const Grid& grid)
 std::string fitCircle(std::string tag, const Grid& grid)
 {
     const double stroke = strokePixels(tag, grid);
-    const double outer = number(tag, "r") + number(tag, "stroke-width", 1.0) / 2 * (stroke > 0 ? 1 : 0);
+    const double outer = number(tag, "r") + strokeUnits(tag) / 2;
     const double diameter = std::max(stroke + 1, std::round(2 * outer * grid.scale));
     const double left = snap(grid, (number(tag, "cx") - outer) * grid.scale, 0);
     const double top = snap(grid, (number(tag, "cy") - outer) * grid.scale, 0);
