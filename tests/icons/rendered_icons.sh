@@ -78,6 +78,7 @@ expected=$(for size in $PAVRO_ICON_SIZES; do echo "${size}x$size"; done | sort)
 for ico in ${PAVRO_ICO_FILES:-}; do
     held=$(identify -format '%wx%h\n' "$ico" 2>/dev/null | sort)
     [[ $held == "$expected" ]] || fail "$ico holds $(echo $held), not $(echo $expected)"
+    grep -qx 32x32 <<<"$held" || fail "$ico holds no 32x32 image"
 done
 
 ((failures == 0)) || exit 1
