@@ -43,5 +43,5 @@ for background in "#f2f2f2:#202020:light" "#202020:#f2f2f2:dark"; do
         rows+=("$work/$tone-$state-1x.png" "$work/$tone-$state-6x.png")
     done
 done
-convert -background "#808080" "${rows[@]}" -gravity north -splice 0x4 -append +repage -depth 8 "$OUT"
+convert -background "#808080" "${rows[@]}" -gravity north -splice 0x4 -append +repage -depth 8 -strip -define png:exclude-chunks=date,time "$OUT"
 echo "wrote $OUT"
