@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 
+#include <cstddef>
 #include <ostream>
 
 #include "pavro_icon_pixels.h"
@@ -43,7 +44,8 @@ QtTrayIcon::QtTrayIcon(ErrorStream errors) : m_errors(errors)
 }
 
 // The images are made from pixels compiled in, not decoded from a file: an image decoder and
-// the plugins it looks through would stay in the program's memory for as long as it runs.
+// the plugins it looks through would stay in the program's memory for as long as it runs. Each
+// image comes at every size it was drawn for, so a panel or window list gets its exact size.
 QIcon QtTrayIcon::icon(TrayImage image)
 {
     const std::uint32_t* pixels = nullptr;
@@ -57,12 +59,17 @@ QIcon QtTrayIcon::icon(TrayImage image)
     case TrayImage::None:
         break;
     }
-    if (pixels == nullptr)
-        return {};
-    // Width and height come first; the image reads the pixels in place, the pixmap copies them.
-    const QImage wrapped(reinterpret_cast<const uchar*>(pixels + 2), static_cast<int>(pixels[0]),
-                         static_cast<int>(pixels[1]), QImage::Format_ARGB32);
-    return QIcon(QPixmap::fromImage(wrapped));
+    QIcon icon;
+    // Width and height come first, a width of 0 ends the list; the image reads the pixels in
+    // place, the pixmap copies them.
+    while (pixels != nullptr && pixels[0] != 0) {
+        const int width = static_cast<int>(pixels[0]);
+        const int height = static_cast<int>(pixels[1]);
+        icon.addPixmap(QPixmap::fromImage(
+            QImage(reinterpret_cast<const uchar*>(pixels + 2), width, height, QImage::Format_ARGB32)));
+        pixels += 2 + static_cast<std::ptrdiff_t>(width) * height;
+    }
+    return icon;
 }
 
 bool QtTrayIcon::add(TrayImage image, std::string_view tip)
