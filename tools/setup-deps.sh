@@ -2,7 +2,8 @@
 # Installs the Debian packages one or more purposes need, when any is missing:
 #   tools/setup-deps.sh PURPOSE...
 # Runs as root (CI) or through sudo; does nothing when everything is there. The purposes:
-#   build      compile Pavro and Sweepra (the default preset, whose configure also wants GoogleTest)
+#   build      compile Pavro and Sweepra (the default preset, whose configure also wants GoogleTest;
+#              rsvg-convert renders the icons)
 #   wayland    run Pavro as a native Wayland client (Qt's wayland platform)
 #   demo       the private X session tools/run.sh shows Pavro in when there is no display
 #   tests      every test stage of tools/test.sh (the stages are listed below)
@@ -10,7 +11,8 @@
 set -euo pipefail
 
 declare -A needs=(
-    [build]="build-essential cmake ninja-build qt6-base-dev libx11-dev libxtst-dev libxi-dev libgtest-dev libgmock-dev"
+    [build]="build-essential cmake ninja-build qt6-base-dev libx11-dev libxtst-dev libxi-dev libgtest-dev libgmock-dev
+        librsvg2-bin"
     [wayland]="qt6-wayland"
     # a private X server, a window manager, a tray panel, input, window queries, the screenshot
     [demo]="xvfb openbox trayer wmctrl x11-utils xdotool inotify-tools imagemagick"
