@@ -353,6 +353,12 @@ void Form1::renewKeyCapture()
     updateTicking();
 }
 
+void Form1::suspendKeyCapture()
+{
+    if (!m_ended)
+        m_hook.HookOff();
+}
+
 void Form1::mnuSettings_Click()
 {
     if (m_ended)
