@@ -1,5 +1,7 @@
 #include "platform/qt/qt_exit_signals.h"
 
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,10 +14,9 @@ namespace {
 
 // The write end is used from the signal handler, where only async-signal-safe calls may run.
 int g_signalSockets[2] = {-1, -1};
-// The stop signal last; the others ask for the exit.
-constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGTSTP};
+constexpr int kExitSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-extern "C" void forwardSignal(int signalNumber)
+extern "C" void forwardExitSignal(int signalNumber)
 {
     const int savedErrno = errno;
     const char byte = static_cast<char>(signalNumber);
@@ -23,57 +24,78 @@ extern "C" void forwardSignal(int signalNumber)
     errno = savedErrno;
 }
 
+sigset_t stopSignalSet()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTSTP);
+    return set;
+}
+
 }  // namespace
 
-static_assert(sizeof kSignals / sizeof kSignals[0] == 4, "one saved action per handled signal");
+void QtExitSignals::holdStopSignal()
+{
+    struct sigaction current {};
+    if (::sigaction(SIGTSTP, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+        return;
+    const sigset_t stop = stopSignalSet();
+    ::pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+}
 
 QtExitSignals::QtExitSignals()
 {
+    // The stop signal is not handled but held pending (holdStopSignal): a SIGCONT that comes
+    // before the UI thread takes it discards it, as the kernel does for every stop signal, so
+    // no continue can ever come too early and leave the program stopped.
+    sigset_t held;
+    const sigset_t stop = stopSignalSet();
+    if (::pthread_sigmask(SIG_BLOCK, nullptr, &held) == 0 && sigismember(&held, SIGTSTP) == 1) {
+        // Only looked at, never read: reading would take the signal.
+        m_stopSignals = ::signalfd(-1, &stop, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (m_stopSignals >= 0) {
+            m_stopNotifier = std::make_unique<QSocketNotifier>(m_stopSignals, QSocketNotifier::Read);
+            QObject::connect(m_stopNotifier.get(), &QSocketNotifier::activated, this,
+                             [this] { stopUntilContinued(); });
+        }
+    }
+
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalSockets) != 0)
         return;
     m_notifier = std::make_unique<QSocketNotifier>(g_signalSockets[1], QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
         char bytes[16];
-        bool exit = false;
-        bool stop = false;
-        for (ssize_t got = 0; (got = ::read(g_signalSockets[1], bytes, sizeof bytes)) > 0;) {
-            for (ssize_t i = 0; i < got; ++i)
-                (bytes[i] == SIGTSTP ? stop : exit) = true;
+        while (::read(g_signalSockets[1], bytes, sizeof bytes) > 0) {
         }
-        if (exit) {
-            if (m_sink)
-                m_sink->sessionEnding();
-        } else if (stop) {
-            stopUntilContinued();
-        }
+        if (m_sink)
+            m_sink->sessionEnding();
     });
 
     struct sigaction action {};
-    action.sa_handler = forwardSignal;
+    action.sa_handler = forwardExitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     m_installed = true;
-    for (int i = 0; i < kHandled; ++i) {
+    for (int i = 0; i < 3; ++i) {
         struct sigaction& previous = m_previous[i];
-        if (::sigaction(kSignals[i], nullptr, &previous) != 0) {
+        if (::sigaction(kExitSignals[i], nullptr, &previous) != 0) {
             m_installed = false;
             continue;
         }
-        // nohup leaves SIGHUP ignored so the program outlives its terminal: keep it so, and a
-        // SIGTSTP that whoever started the program chose to ignore. (A shell also starts
-        // background jobs with SIGINT ignored; an interrupt still ends the program.)
-        if ((kSignals[i] == SIGHUP || kSignals[i] == SIGTSTP) && previous.sa_handler == SIG_IGN)
+        // nohup leaves SIGHUP ignored so the program outlives its terminal: keep it so. (A shell
+        // also starts background jobs with SIGINT ignored; an interrupt still ends the program.)
+        if (kExitSignals[i] == SIGHUP && previous.sa_handler == SIG_IGN)
             continue;
-        m_replaced[i] = ::sigaction(kSignals[i], &action, nullptr) == 0;
+        m_replaced[i] = ::sigaction(kExitSignals[i], &action, nullptr) == 0;
         m_installed = m_replaced[i] && m_installed;
     }
 }
 
 QtExitSignals::~QtExitSignals()
 {
-    for (int i = 0; i < kHandled; ++i) {
+    for (int i = 0; i < 3; ++i) {
         if (m_replaced[i])
-            ::sigaction(kSignals[i], &m_previous[i], nullptr);
+            ::sigaction(kExitSignals[i], &m_previous[i], nullptr);
     }
     m_notifier.reset();
     for (int& socket : g_signalSockets) {
@@ -81,6 +103,9 @@ QtExitSignals::~QtExitSignals()
             ::close(socket);
         socket = -1;
     }
+    m_stopNotifier.reset();
+    if (m_stopSignals >= 0)
+        ::close(m_stopSignals);
 }
 
 void QtExitSignals::stopUntilContinued()
@@ -88,17 +113,13 @@ void QtExitSignals::stopUntilContinued()
     // Ungrabbed and released at the X server (or the input devices) before this returns.
     if (m_sink)
         m_sink->suspendKeyCapture();
-    // The default action stops every thread of the process, and raise() returns once SIGCONT
-    // has continued it. In a process group that no shell looks after the kernel discards the
-    // stop, as it would without this handler: raise() returns at once and the capture comes
-    // straight back.
-    struct sigaction stopByDefault {};
-    stopByDefault.sa_handler = SIG_DFL;
-    sigemptyset(&stopByDefault.sa_mask);
-    struct sigaction ours {};
-    ::sigaction(SIGTSTP, &stopByDefault, &ours);
-    ::raise(SIGTSTP);
-    ::sigaction(SIGTSTP, &ours, nullptr);
+    // Let through, the pending signal takes its default action on this thread: every thread of
+    // the process stops, and the call returns once SIGCONT has continued it. Nothing happens
+    // when a SIGCONT came meanwhile, or in a process group that no shell looks after (the
+    // kernel discards the stop there, as it would without this).
+    const sigset_t stop = stopSignalSet();
+    ::pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
+    ::pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     if (m_sink)
         m_sink->renewKeyCapture();
 }

@@ -17,10 +17,14 @@ class FormEventSink;
 /// SIGTSTP (Ctrl+Z in a terminal) stops the program as it would by default, but only after the
 /// sink's suspendKeyCapture: a stopped process holding the key capture would freeze the
 /// desktop's keyboard at the next arrow. Once continued (SIGCONT), the sink's renewKeyCapture
-/// takes the capture back. A SIGTSTP the program was started with ignored stays ignored.
-/// One instance per process.
+/// takes the capture back. This needs holdStopSignal() first in main(). One instance per process.
 class QtExitSignals final : public QObject {
 public:
+    /// Keeps SIGTSTP pending until the UI thread takes it. Call before any thread starts (before
+    /// the QApplication): every thread inherits the blocked signal. A SIGTSTP the program was
+    /// started with ignored stays ignored and is not held.
+    static void holdStopSignal();
+
     /// Installs the handlers at once; each signal reaches the sink from the event loop.
     QtExitSignals();
     ~QtExitSignals() override;
@@ -34,16 +38,17 @@ public:
     void setEventSink(FormEventSink* sink) { m_sink = sink; }
 
 private:
-    static constexpr int kHandled = 4;
-
-    /// Releases the capture, stops the process the default way and, once it continues, takes
-    /// the capture back.
+    /// Releases the capture, stops the process the default way unless a SIGCONT came since the
+    /// request, and then takes the capture back.
     void stopUntilContinued();
 
     FormEventSink* m_sink = nullptr;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    /// Readable while a held SIGTSTP is pending; -1 when none is held.
+    int m_stopSignals = -1;
+    std::unique_ptr<QSocketNotifier> m_stopNotifier;
     bool m_installed = false;
     /// What each signal did before, put back on destruction; only those replaced are restored.
-    struct sigaction m_previous[kHandled] {};
-    bool m_replaced[kHandled] = {};
+    struct sigaction m_previous[3] {};
+    bool m_replaced[3] = {};
 };
