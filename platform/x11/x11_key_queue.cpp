@@ -19,10 +19,11 @@ bool X11KeyQueue::push(std::uint32_t message, std::uint32_t vkCode, bool pressSe
     const std::uint32_t room = kCapacity - (written - m_read.load(std::memory_order_acquire));
     const bool release = message == kWmKeyUp || message == kWmSysKeyUp;
     const int key = keyIndex(vkCode);
-    // Keys of no concern to the capture are never pushed; they pass as if always up.
-    KeyState unused = KeyState::Up;
-    KeyState& state = key >= 0 ? m_keys[static_cast<std::size_t>(key)] : unused;
-    // Slots this event takes, its own and, for a press that opens a pairing, its release's.
+    // Every press that gets in as fresh keeps a slot back for its release (m_owed): the room
+    // never falls below m_owed. Any other key (the capture pushes none) pairs with nothing.
+    if (key < 0)
+        return room > kKeys && put(written, message, vkCode, pressSentAhead);
+    KeyState& state = m_keys[static_cast<std::size_t>(key)];
     if (release) {
         if (state == KeyState::PressDropped) {
             state = KeyState::Up;
@@ -33,7 +34,7 @@ bool X11KeyQueue::push(std::uint32_t message, std::uint32_t vkCode, bool pressSe
             state = KeyState::Up;
             --m_owed;
         } else if (room <= kKeys) {
-            return false;  // a release without a press: others' releases come first
+            return false;  // a release without a press: owed releases come first
         }
     } else if (state == KeyState::PressQueued) {
         if (room <= kKeys)
@@ -46,6 +47,12 @@ bool X11KeyQueue::push(std::uint32_t message, std::uint32_t vkCode, bool pressSe
         state = KeyState::PressQueued;
         ++m_owed;
     }
+    return put(written, message, vkCode, pressSentAhead);
+}
+
+bool X11KeyQueue::put(std::uint32_t written, std::uint32_t message, std::uint32_t vkCode,
+                      bool pressSentAhead) noexcept
+{
     // Messages fit in 16 bits (256 to 261), virtual-key codes in 8; the flag takes bit 15.
     m_slots[written & (kCapacity - 1)] = (message << 16) | (pressSentAhead ? kSentAhead : 0u) | (vkCode & 0xFFu);
     m_written.store(written + 1, std::memory_order_release);

@@ -37,6 +37,8 @@ private:
     /// Our five keys (Left, Up, Right, Down, Enter): the releases room is kept for.
     static constexpr std::uint32_t kKeys = 5;
     static int keyIndex(std::uint32_t vkCode) noexcept;
+    /// Writes the event into slot |written| and publishes it; true.
+    bool put(std::uint32_t written, std::uint32_t message, std::uint32_t vkCode, bool pressSentAhead) noexcept;
 
     /// What the consumer was told of a key so far.
     enum class KeyState : std::uint8_t {
