@@ -7,13 +7,13 @@ source "$(dirname "$0")/session.sh"
 # The third field of /proc/PID/stat: T while stopped by a signal.
 pavro_state() { awk '{ print $3 }' "/proc/$PAVRO_PID/stat" 2>/dev/null; }
 pavro_stopped() { [[ $(pavro_state) == T ]]; }
-pavro_running() { [[ $(pavro_state) =~ ^[RS]$ ]]; }
+pavro_running() { local state; state=$(pavro_state); [[ -n $state && $state != T ]]; }
 # A tap of Down moves the pointer once the capture is back.
 down_moves() {
     local before
     before=$(pointer)
     xdotool key Down
-    wait_until 1 not pointer_at ${before}
+    wait_until 1 not pointer_at "${before% *}" "${before#* }"
 }
 
 start_desktop
