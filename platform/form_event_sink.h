@@ -35,8 +35,12 @@ public:
     virtual void Form_Resize() = 0;
     /// The system asks the program to end (session end, logout, shutdown, SIGTERM).
     virtual void sessionEnding() = 0;
-    /// After a resume or unlock: the system may have dropped the key capture.
+    /// After a resume or unlock: the system may have dropped the key capture. Also once the
+    /// process continues after suspendKeyCapture().
     virtual void renewKeyCapture() = 0;
+    /// The process is about to stop (Ctrl+Z in its terminal): the key capture and any button
+    /// it pressed must go first, since a stopped process can neither serve nor release them.
+    virtual void suspendKeyCapture() = 0;
     /// The watched settings store may have changed. |watching| false: the store can no longer
     /// be watched, and is read on every tick from now on.
     virtual void storeChanged(bool watching) = 0;

@@ -180,12 +180,14 @@ void Form1::Form_Unload(std::int16_t& Cancel)
 
 void Form1::realExitSteps()
 {
+    // The capture and its button go first: the save may wait for another process's hold on
+    // the store, and keys typed meanwhile must reach the desktop, not a program that ends.
+    skipOnFailure([&] { m_hook.HookOff(); });
     m_exitSaveFailed = true;  // until the save has gone through: a throwing store fails too
     skipOnFailure([&] { m_exitSaveFailed = !SaveSettings(); });
     if (m_exitSaveFailed && m_platform.errors)
         *m_platform.errors << "Pavro: the settings could not all be saved: " << m_saveError << '\n';
     skipOnFailure([&] { m_platform.tray.remove(); });
-    skipOnFailure([&] { m_hook.HookOff(); });
 }
 
 void Form1::closeRequested()
@@ -351,6 +353,12 @@ void Form1::renewKeyCapture()
     if (!m_hook.HookOn())
         reportCaptureFailure();
     updateTicking();
+}
+
+void Form1::suspendKeyCapture()
+{
+    if (!m_ended)
+        m_hook.HookOff();
 }
 
 void Form1::mnuSettings_Click()

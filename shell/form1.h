@@ -114,6 +114,9 @@ public:
     void Timer1_Timer() override;
     /// After a resume or unlock: reinstalls a capture the system may have dropped, while on.
     void renewKeyCapture() override;
+    /// Releases the capture and the button it pressed, leaving pointer control on for
+    /// renewKeyCapture() to take the capture back.
+    void suspendKeyCapture() override;
     /// The store may have changed: the next tick polls it, and one comes at once when the
     /// timer was resting. |watching| false: from now on every tick polls.
     void storeChanged(bool watching) override;

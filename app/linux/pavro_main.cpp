@@ -47,6 +47,8 @@ std::ostream& standardError()
 
 int main(int argc, char* argv[])
 {
+    // Before the QApplication starts threads of its own, which would inherit it otherwise.
+    QtExitSignals::holdStopSignal();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("Pavro"));

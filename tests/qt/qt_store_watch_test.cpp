@@ -34,6 +34,7 @@ struct StoreSink final : FormEventSink {
     void Form_Resize() override {}
     void sessionEnding() override {}
     void renewKeyCapture() override {}
+    void suspendKeyCapture() override {}
     int changes = 0;
     int losses = 0;
 };

@@ -43,6 +43,7 @@ struct CountingSink final : FormEventSink {
     void Form_Resize() override { ++calls; }
     void sessionEnding() override { ++calls; }
     void renewKeyCapture() override { ++calls; }
+    void suspendKeyCapture() override { ++calls; }
     void storeChanged(bool) override { ++calls; }
     int calls = 0;
 };
