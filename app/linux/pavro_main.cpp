@@ -61,6 +61,7 @@ int main(int argc, char* argv[])
     QtSettingsWindow window;
     const ErrorStream errors(&standardError);
     QtTrayIcon tray(errors);
+    tray.setMenuSource([&window] { return window.trayMenu(); });
     QtRepeatingTimer timer;
     QtInstanceLock instance(QStringLiteral("Pavro"), errors);
 

@@ -372,10 +372,16 @@ void QtSettingsWindow::setForeground()
     m_widget->activateWindow();
 }
 
-void QtSettingsWindow::popupMenu()
+QMenu* QtSettingsWindow::trayMenu()
 {
     makeControls(true);
-    m_menu->popup(QCursor::pos());
+    return m_menu.get();
+}
+
+void QtSettingsWindow::popupMenu()
+{
+    if (QMenu* menu = trayMenu())
+        menu->popup(QCursor::pos());
 }
 
 std::uintptr_t QtSettingsWindow::windowHandle() const

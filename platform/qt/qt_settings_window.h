@@ -44,6 +44,9 @@ public:
     int twipsPerPixelX() const override;
     void unload() override;
 
+    /// The tray popup with its items, made now if it was not yet; it lives as long as this window.
+    QMenu* trayMenu();
+
     /// The top-level widget, for tests and screenshots.
     QWidget* widget() const;
 
