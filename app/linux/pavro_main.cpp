@@ -46,14 +46,14 @@ std::ostream& standardError()
 
 // What the command line asks for; ends the program with a usage message when it asks for
 // nothing known.
-LaunchRequest launchRequest(const QApplication& app)
+LaunchRequest launchRequest(const QCoreApplication& app)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Drive the mouse pointer with the arrow keys and Enter. Without an option: starts Pavro, or "
         "switches pointer control in the copy that runs."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption settings(QStringLiteral("settings"),
                                       QStringLiteral("Show the running copy's settings window (starting Pavro "
                                                      "when none runs)."));
@@ -62,8 +62,14 @@ LaunchRequest launchRequest(const QApplication& app)
                                                  "settings."));
     parser.addOption(settings);
     parser.addOption(exit);
-    parser.process(app);
-    if (!parser.positionalArguments().isEmpty() || (parser.isSet(settings) && parser.isSet(exit))) {
+    const bool parsed = parser.parse(app.arguments());
+    if (parsed && parser.isSet(help))
+        parser.showHelp(0);
+    if (parsed && parser.isSet(version))
+        parser.showVersion();
+    if (!parsed || !parser.positionalArguments().isEmpty() || (parser.isSet(settings) && parser.isSet(exit))) {
+        if (!parsed)
+            std::fprintf(stderr, "Pavro: %s\n", qPrintable(parser.errorText()));
         std::fputs(qPrintable(parser.helpText()), stderr);
         std::exit(2);
     }
