@@ -3,6 +3,7 @@
 # mouse as a user does: the icon and its state, the double click, the host's own right-click menu
 # with each of its items, and a failure message when no notification service can show it.
 E2E_PRIVATE_BUS=1
+E2E_BUS_WITHOUT='*Notifications*'  # no notification service until the test starts one
 source "$(dirname "$0")/session.sh"
 
 # sni_item: the bus name of Pavro's registered item ("<name>/StatusNotifierItem" at the watcher).
@@ -83,4 +84,18 @@ double_click_icon  # on: the arrows are held by another program
 check "a capture failure: the item needs attention" wait_until 5 item_has Status NeedsAttention
 check "... its tooltip tells why" item_has ToolTip "could not capture the arrow keys"
 check "... and with no notification service a dialog tells it too" wait_until 5 window_named '^Pavro$'
+
+# With a notification service (XFCE's own), the message is a notification and no dialog.
+/usr/lib/x86_64-linux-gnu/xfce4/notifyd/xfce4-notifyd >"$E2E_WORK/notifyd.log" 2>&1 &
+track $!
+wait_until 10 dbus-send --session --print-reply --dest=org.freedesktop.Notifications /org/freedesktop/Notifications \
+    org.freedesktop.Notifications.GetServerInformation >/dev/null 2>&1 || abort "xfce4-notifyd did not start"
+stop_pid "$PAVRO_PID"
+new_profile sni-notification
+start_pavro || abort "Pavro did not start a third time"
+wait_until 10 item_registered && ITEM=$(sni_item)
+double_click_icon
+check "with a notification service: the message is a notification" \
+    wait_until 5 bash -c "xdotool search --onlyvisible --class Xfce4-notifyd >/dev/null 2>&1"
+check "... and no dialog" not window_named '^Pavro$'
 finish

@@ -8,9 +8,29 @@
 set -u
 
 # A suite that sets E2E_PRIVATE_BUS=1 before sourcing runs again inside a D-Bus session bus of its
-# own, which ends with it (and with it the services the bus started).
+# own, which ends with it (and with it the services the bus started). The bus starts the system's
+# session services on demand, except those whose file names match E2E_BUS_WITHOUT (a pattern).
 if [[ -n ${E2E_PRIVATE_BUS:-} && -z ${E2E_IN_PRIVATE_BUS:-} ]]; then
-    exec env E2E_IN_PRIVATE_BUS=1 dbus-run-session -- bash "$0" "$@"
+    E2E_BUS_DIR=$(mktemp -d /tmp/pavro-bus.XXXXXX)
+    mkdir "$E2E_BUS_DIR/services"
+    for service in /usr/share/dbus-1/services/*.service; do
+        # shellcheck disable=SC2053  # a pattern on purpose
+        [[ -n ${E2E_BUS_WITHOUT:-} && $(basename "$service") == $E2E_BUS_WITHOUT ]] ||
+            ln -s "$service" "$E2E_BUS_DIR/services/"
+    done
+    cat >"$E2E_BUS_DIR/session.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <servicedir>$E2E_BUS_DIR/services</servicedir>
+  <policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
+</busconfig>
+CONF
+    exec env E2E_IN_PRIVATE_BUS=1 E2E_BUS_DIR="$E2E_BUS_DIR" \
+        dbus-run-session --config-file="$E2E_BUS_DIR/session.conf" -- bash "$0" "$@"
 fi
 
 E2E_WORK=$(mktemp -d /tmp/pavro-e2e.XXXXXX)
@@ -88,7 +108,7 @@ cleanup() {
     if [[ -n ${E2E_DISPLAY_NUMBER:-} ]]; then
         wait_until 5 test ! -e "/tmp/.X${E2E_DISPLAY_NUMBER}-lock" || true
     fi
-    rm -rf "$E2E_WORK"
+    rm -rf "$E2E_WORK" "${E2E_BUS_DIR:-}"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
