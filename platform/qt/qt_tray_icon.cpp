@@ -34,6 +34,14 @@ bool notificationServiceAvailable()
     return bus->isServiceRegistered(service).value() || bus->activatableServiceNames().value().contains(service);
 }
 
+// Whether a StatusNotifierWatcher is on the session bus: without one Qt never makes the icon a
+// StatusNotifierItem.
+bool statusNotifierWatcherPresent()
+{
+    const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    return bus != nullptr && bus->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
+}
+
 } // namespace
 
 QtTrayIcon::QtTrayIcon(ErrorStream errors) : m_errors(errors)
@@ -87,7 +95,11 @@ bool QtTrayIcon::pairsWithLastActivation()
 
 void QtTrayIcon::exportMenu()
 {
-    QMenu* menu = m_menuSource ? m_menuSource() : nullptr;
+    // The popup is made here only where it may be exported: elsewhere it stays unmade until it
+    // first pops up (a menu brings the widget style with it, 0.2 MB).
+    if (!m_menuSource || !statusNotifierWatcherPresent())
+        return;
+    QMenu* menu = m_menuSource();
     if (menu == nullptr)
         return;
     // Qt gives a context menu a platform menu, which it exports over DBusMenu, only when it

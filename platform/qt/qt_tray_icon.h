@@ -30,7 +30,7 @@ public:
 
     void setEventSink(FormEventSink* sink) override { m_sink = sink; }
     /// Where the popup comes from, for a host that shows the menu itself: asked once, when the
-    /// icon is added. The menu must outlive this icon.
+    /// icon is added and a StatusNotifierItem host may be there. The menu must outlive this icon.
     void setMenuSource(std::function<QMenu*()> source) { m_menuSource = std::move(source); }
     bool add(TrayImage image, std::string_view tip) override;
     bool modify(TrayImage image) override;

@@ -69,6 +69,13 @@ host_menu_item 1
 check "the host's menu: \"Settings\" showed the window" \
     wait_until 5 window_named "^${CAPTION//./\\.}\$"
 
+# A host that leaves the menu to the item (ContextMenu) gets Pavro's own popup.
+dbus-send --session --print-reply --dest="$ITEM" /StatusNotifierItem org.kde.StatusNotifierItem.ContextMenu \
+    int32:100 int32:100 >/dev/null
+check "a host asking the item for its menu gets Pavro's popup" wait_until 5 menu_window
+xdotool key Escape
+wait_until 5 not menu_window
+
 host_menu_item 2
 check "the host's menu: \"&Exit\" ended Pavro" wait_until 5 pavro_ended
 check "... and saved the settings" conf_is version "$STORED_VERSION"
