@@ -1,5 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
+#include "platform/form_event_sink.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -301,7 +303,35 @@ bool FakeInstanceLock::tryAcquire()
     const bool first = !m_table.held;
     m_table.held = true;
     m_log.add(std::string("PrevInstance=") + (first ? "0" : "1"));
+    if (first) {
+        m_holds = true;
+        m_table.holder = m_sink;
+    }
     return first;
+}
+
+FakeInstanceLock::~FakeInstanceLock()
+{
+    // The lock stays taken, as the tests have always had it; only the sink goes away.
+    if (m_holds)
+        m_table.holder = nullptr;
+}
+
+void FakeInstanceLock::setEventSink(FormEventSink* sink)
+{
+    m_sink = sink;
+    if (m_holds)
+        m_table.holder = sink;
+}
+
+bool FakeInstanceLock::forward(LaunchRequest request, std::string& reason)
+{
+    m_log.add("forward");
+    if (m_table.holder == nullptr) {
+        reason = "the running copy could not be reached";
+        return false;
+    }
+    return m_table.holder->instanceRequest(request, reason);
 }
 
 FakePlatform::FakePlatform(FakeStoreData& sharedStore, FakeLockTable& sharedLocks, AppVersion appVersion)

@@ -207,19 +207,26 @@ private:
     CallLog& m_log;
 };
 
-/// One lock per test "session": the first tryAcquire wins, later ones (other processes) fail.
+/// One lock per test "session": the first tryAcquire wins, later ones (other processes) fail
+/// and reach the holder's sink through forward().
 struct FakeLockTable {
     bool held = false;
+    FormEventSink* holder = nullptr;
 };
 
 class FakeInstanceLock final : public InstanceLock {
 public:
     FakeInstanceLock(CallLog& log, FakeLockTable& table) : m_log(log), m_table(table) {}
+    ~FakeInstanceLock() override;
     bool tryAcquire() override;
+    void setEventSink(FormEventSink* sink) override;
+    bool forward(LaunchRequest request, std::string& reason) override;
 
 private:
     CallLog& m_log;
     FakeLockTable& m_table;
+    FormEventSink* m_sink = nullptr;
+    bool m_holds = false;
 };
 
 /// One process's whole platform over a store and a lock table that may be shared with

@@ -248,4 +248,55 @@ TEST(Exit, ALostDisplaySavesTheSettingsOnly)
     EXPECT_EQ(p->log().all(), Calls{});
 }
 
+// Pavro --settings and Pavro --exit: the request reaches the copy that runs; with none running,
+// --settings starts one that shows its window and --exit starts nothing.
+TEST(LaunchRequests, ReachTheRunningCopyOrStartAsTheyShould)
+{
+    {
+        Session session;
+        auto p = std::make_unique<Process>(session.store, session.locks);
+        p->form.Form_Load(LaunchRequest::Exit);
+        EXPECT_TRUE(p->form.ended());
+        EXPECT_EQ(p->form.exitCode(), 1);
+        EXPECT_NE(p->form.exitReason().find("not running"), std::string::npos);
+        EXPECT_EQ(p->log().only({"SaveSetting", "NIM_", "Show"}), Calls{});
+    }
+    {
+        Session session;
+        auto p = std::make_unique<Process>(session.store, session.locks);
+        p->form.Form_Load(LaunchRequest::ShowSettings);
+        EXPECT_FALSE(p->form.ended());
+        EXPECT_TRUE(p->platform.view.visible);
+        EXPECT_EQ(session.store.value("OnOff"), "0");
+    }
+    {
+        Session session;
+        auto running = session.launch();
+        auto later = std::make_unique<Process>(session.store, session.locks);
+        later->form.Form_Load(LaunchRequest::ShowSettings);
+        EXPECT_TRUE(later->form.ended());
+        EXPECT_EQ(later->form.exitCode(), 0);
+        EXPECT_TRUE(running->platform.view.visible);
+        EXPECT_EQ(session.store.value("OnOff"), "0");  // not switched
+
+        auto last = std::make_unique<Process>(session.store, session.locks);
+        last->form.Form_Load(LaunchRequest::Exit);
+        EXPECT_EQ(last->form.exitCode(), 0);
+        EXPECT_TRUE(running->form.ended());
+        EXPECT_EQ(session.store.value("version"), "10016");  // saved as "&Exit" saves
+    }
+}
+
+TEST(LaunchRequests, AnExitThatCouldNotSaveIsToldToTheLaunch)
+{
+    Session session;
+    auto running = session.launch();
+    session.store.failSaves = {"StdDist"};
+    auto later = std::make_unique<Process>(session.store, session.locks);
+    later->form.Form_Load(LaunchRequest::Exit);
+    EXPECT_TRUE(running->form.ended());
+    EXPECT_EQ(later->form.exitCode(), 1);
+    EXPECT_NE(later->form.exitReason().find("could not save"), std::string::npos);
+}
+
 } // namespace
