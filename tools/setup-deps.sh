@@ -16,8 +16,9 @@ declare -A needs=(
     [wayland]="qt6-wayland"
     # a private X server, a window manager, a tray panel, input, window queries, the screenshot
     [demo]="xvfb openbox trayer wmctrl x11-utils xdotool inotify-tools imagemagick"
-    # the desktop tests: the demo's session, plus key repeat and device state
-    [test-desktop]="x11-xserver-utils xinput"
+    # the desktop tests: the demo's session, plus key repeat and device state, a StatusNotifierItem
+    # host and a notification service on a private session bus, and the accessibility tree
+    [test-desktop]="x11-xserver-utils xinput xfce4-panel xfce4-notifyd python3-pyatspi at-spi2-core dbus"
     # the evdev backend inside a virtual machine (the kernel package is fetched by the test)
     [test-vm]="qemu-system-x86 busybox-static cpio"
     # the shell under a Wayland compositor
