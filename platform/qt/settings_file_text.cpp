@@ -744,7 +744,7 @@ SettingsFileText::SettingsFileText(std::string bytes) : m_bytes(std::move(bytes)
         pos = bodies[i];
         while (nextLine(body, pos, start, end, equals)) {
             if (equals != std::string_view::npos)
-                m_entries.push_back({i == 0 ? std::u16string() : m_headers[i - 1].section,
+                m_entries.push_back({i == 0 ? std::u16string_view() : std::u16string_view(m_headers[i - 1].section),
                                      unescapedName(body.substr(start, equals - start)), start, equals + 1, end});
         }
     }
@@ -789,27 +789,38 @@ StoredText SettingsFileText::value(std::string_view section, std::string_view ke
 bool SettingsFileText::sameApartFrom(const SettingsFileText& other, std::u16string_view section,
                                      std::u16string_view key) const
 {
-    using Values = std::map<std::pair<std::u16string, std::u16string>, std::pair<StoredText, std::string_view>>;
-    const auto values = [&](const SettingsFileText& file) {
-        Values found;
+    using Winners = std::map<std::pair<std::u16string_view, std::u16string_view>, const Entry*>;
+    const auto winners = [&](const SettingsFileText& file) {
+        Winners found;
         for (const Entry& entry : file.m_entries) {
-            if (entry.section == section && (key.empty() || entry.key == key))
-                continue;
-            StoredText text = file.entryValue(entry);
-            const std::string_view raw = text.status == StoreStatus::Ok
-                ? std::string_view()
-                : std::string_view(file.m_bytes).substr(entry.valueStart, entry.lineEnd - entry.valueStart);
-            found[{entry.section, entry.key}] = {std::move(text), raw};
+            if (entry.section != section || (!key.empty() && entry.key != key))
+                found[{entry.section, entry.key}] = &entry;
         }
         return found;
     };
-    return values(*this) == values(other);
+    const auto raw = [](const SettingsFileText& file, const Entry& entry) {
+        return std::string_view(file.m_bytes).substr(entry.valueStart, entry.lineEnd - entry.valueStart);
+    };
+    const Winners mine = winners(*this);
+    const Winners theirs = winners(other);
+    if (mine.size() != theirs.size())
+        return false;
+    for (auto a = mine.begin(), b = theirs.begin(); a != mine.end(); ++a, ++b) {
+        if (a->first != b->first)
+            return false;
+        if (raw(*this, *a->second) == raw(other, *b->second))
+            continue;
+        const StoredText text = entryValue(*a->second);
+        if (text.status != StoreStatus::Ok || !(other.entryValue(*b->second) == text))
+            return false;
+    }
+    return true;
 }
 
 // Every key but the skipped ones on a line of its own, section by section.
 std::string SettingsFileText::rewritten(std::u16string_view skipSection, std::u16string_view skipKey) const
 {
-    std::map<std::u16string, std::map<std::u16string, const Entry*>> sections;
+    std::map<std::u16string_view, std::map<std::u16string_view, const Entry*>> sections;
     for (const Entry& entry : m_entries) {
         if (!(entry.section == skipSection && (skipKey.empty() || entry.key == skipKey)))
             sections[entry.section][entry.key] = &entry;
@@ -837,7 +848,6 @@ std::optional<std::string> SettingsFileText::withValue(std::string_view section,
 {
     const std::u16string name = sectionName(section);
     const std::u16string keyName = decodeWhole(key);
-    const std::string line = escapedName(keyName) + "=" + escapedValue(value) + "\n";
     const auto good = [&](const std::string& bytes) {
         const SettingsFileText edited(bytes);
         return edited.value(section, key) == StoredText{StoreStatus::Ok, std::string(value)}
@@ -848,6 +858,7 @@ std::optional<std::string> SettingsFileText::withValue(std::string_view section,
     // A value that already reads as this text stays in the form it was written in.
     if (entry != nullptr && entryValue(*entry) == StoredText{StoreStatus::Ok, std::string(value)})
         return m_bytes;
+    const std::string line = escapedName(keyName) + "=" + escapedValue(value) + "\n";
     if (entry != nullptr) {
         edited = m_bytes.substr(0, entry->valueStart) + escapedValue(value) + m_bytes.substr(entry->lineEnd);
     } else {

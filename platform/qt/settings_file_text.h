@@ -26,6 +26,8 @@
 class SettingsFileText {
 public:
     explicit SettingsFileText(std::string bytes);
+    SettingsFileText(const SettingsFileText&) = delete;  // entries point into the headers
+    SettingsFileText& operator=(const SettingsFileText&) = delete;
 
     const std::string& bytes() const { return m_bytes; }
     /// |key| of |section|: Ok with its text, Missing, or Failed when what is stored is not text.
@@ -39,7 +41,7 @@ public:
 
 private:
     struct Entry {
-        std::u16string section;  ///< "" for the root, else the section's name and '/'
+        std::u16string_view section;  ///< "" for the root, else the section's name and '/'
         std::u16string key;
         std::size_t lineStart;
         std::size_t valueStart;

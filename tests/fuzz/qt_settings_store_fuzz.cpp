@@ -1,7 +1,7 @@
 // The Linux settings store's file text from arbitrary bytes: the input is the whole settings
 // file, parsed in memory. Reading never crashes and gives Ok, Missing or Failed; then, as at an
-// exit, every value read as text is saved back with that text, which must succeed and leave
-// every key reading exactly as before; a new value must read back as saved without changing
+// exit, every value read as text is saved back with that text, which must leave the file as it
+// was; a new value must read back as saved without changing
 // any other key, and removing the section must take its keys and nothing else.
 #include <array>
 #include <string>
@@ -30,16 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const SettingsFileText original(std::string(reinterpret_cast<const char*>(data), size));
     const Reading first = readAll(original);
     const Reading other = readAll(original, "Other");
-    std::string saved = original.bytes();
     for (std::size_t i = 0; i < std::size(kKeys); ++i) {
         FUZZ_CHECK(first[i].status == StoreStatus::Ok || first[i].text.empty());
-        if (first[i].status == StoreStatus::Ok) {
-            const std::optional<std::string> next = SettingsFileText(saved).withValue("Settings", kKeys[i], first[i].text);
-            FUZZ_CHECK(next.has_value());
-            saved = *next;
-        }
+        if (first[i].status == StoreStatus::Ok)
+            FUZZ_CHECK(original.withValue("Settings", kKeys[i], first[i].text) == original.bytes());
     }
-    FUZZ_CHECK(saved == original.bytes());
 
     // A value with every character that needs care, saved over whatever is there.
     const std::string value = " ,;=\"\\\n\r\t\x01\xef\xbb\xbf@x ";
