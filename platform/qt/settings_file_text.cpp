@@ -1,5 +1,6 @@
 #include "platform/qt/settings_file_text.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -776,12 +777,29 @@ StoredText SettingsFileText::entryValue(const Entry& entry) const
     return {StoreStatus::Ok, *found};
 }
 
+namespace {
+
+/// Whether |name| is |text| (UTF-8) followed by |suffix|; plain ASCII, the tick's case, is
+/// compared without decoding.
+bool spells(std::u16string_view name, std::string_view text, std::u16string_view suffix = {})
+{
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return name == decodeWhole(text) + std::u16string(suffix);
+    }
+    return name.size() == text.size() + suffix.size() && std::equal(text.begin(), text.end(), name.begin())
+        && name.substr(text.size()) == suffix;
+}
+
+}  // namespace
+
 StoredText SettingsFileText::value(std::string_view section, std::string_view key) const
 {
-    const Entry* entry = find(sectionName(section), decodeWhole(key));
-    if (entry == nullptr)
-        return {StoreStatus::Missing, {}};
-    return entryValue(*entry);
+    for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
+        if (spells(entry->key, key) && spells(entry->section, section, u"/"))
+            return entryValue(*entry);
+    }
+    return {StoreStatus::Missing, {}};
 }
 
 // True when every key but |key| of |section| (every key of |section| when |key| is empty) reads
