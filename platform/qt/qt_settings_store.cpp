@@ -250,9 +250,11 @@ StoreStatus QtSettingsStore::whileLocked(std::string_view app, std::string_view,
     if (lockFolder(entryFor(app), true, lock.fd) != StoreStatus::Ok)
         return StoreStatus::Failed;
     m_locked = true;
-    const StoreStatus result = locked();
-    m_locked = false;
-    return result;
+    const struct Release {
+        bool& locked;
+        ~Release() { locked = false; }
+    } release{m_locked};
+    return locked();
 }
 
 // Under the folder lock (update() may hold it already): reads the file afresh and replaces it
