@@ -148,19 +148,13 @@ bool FakeSettingsStore::deliverChanges()
     return true;
 }
 
-StoreStatus FakeSettingsStore::update(std::string_view app, std::string_view section, std::string_view key,
-                                      const Change& change)
+StoreStatus FakeSettingsStore::whileLocked(std::string_view, std::string_view, std::string_view key,
+                                           const std::function<StoreStatus()>& locked)
 {
     if (auto other = std::exchange(m_data.beforeUpdate, nullptr))
         other();
     m_log.add("UpdateSetting " + std::string(key));
-    const StoredText current = read(app, section, key);
-    if (current.status == StoreStatus::Failed && !m_lastError.empty())
-        return StoreStatus::Failed;
-    const std::optional<std::string> next = change(current);
-    if (!next)
-        return StoreStatus::Ok;
-    return save(app, section, key, *next);
+    return locked();
 }
 
 std::string FakeStoreData::value(const std::string& key) const

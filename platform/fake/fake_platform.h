@@ -117,15 +117,18 @@ public:
     StoreStatus save(std::string_view app, std::string_view section, std::string_view key,
                      std::string_view value) override;
     StoreStatus removeSection(std::string_view app, std::string_view section) override;
-    /// Logs "UpdateSetting <key>", then the read and the save it makes.
-    StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
-                       const Change& change) override;
     std::string lastError() const override { return m_lastError; }
     /// True (and the watcher is |sink|) when the shared data is watchable.
     bool watch(FormEventSink* sink) override;
     /// Tells the watcher of writes since it was last told, as the event loop would; returns
     /// whether it told.
     bool deliverChanges();
+
+protected:
+    /// Lets another "process" act first (beforeUpdate), logs "UpdateSetting <key>", then runs
+    /// the read and the save of the update, which log themselves.
+    StoreStatus whileLocked(std::string_view app, std::string_view section, std::string_view key,
+                            const std::function<StoreStatus()>& locked) override;
 
 private:
     FakeStoreData& m_data;
