@@ -28,7 +28,7 @@ session="mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=51200
     mount -t overlay -o lowerdir=/host,upperdir=/upper/data,workdir=/upper/work overlay /new &&
     mkdir -p /new/vm-out && mount -t 9p -o trans=virtio,version=9p2000.L out /new/vm-out &&
     chroot /new /bin/bash $here/compositor_session.sh /vm-out"
-vm_run "$root" 170 "$session" -m 1536M \
+vm_run "$root" 200 "$session" -m 1536M \
     -virtfs "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap" \
     -virtfs "local,path=$work/out,mount_tag=out,security_model=none,multidevs=remap" || {
     for file in "$work"/out/*.log; do

@@ -96,7 +96,7 @@ INIT
     (cd "$root" && find . | cpio -o -H newc --quiet) >"$root.cpio"
     log=$root.log
     start=$(date +%s)
-    timeout "$seconds" qemu-system-x86_64 -accel tcg -smp 1 -nographic -no-reboot -nic none -kernel "$VM_VMLINUZ" \
+    timeout "$seconds" qemu-system-x86_64 -accel tcg -nographic -no-reboot -nic none -kernel "$VM_VMLINUZ" \
         -initrd "$root.cpio" -append "console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off" "$@" \
         </dev/null 2>&1 | tr -d '\r' >"$log" || true
     cat "$log"
