@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 cache=$3
 source "$here/vm_common.sh"
 
-vm_need_packages qemu-system-x86 busybox-static cpio kmod sway wev seatd udev
+vm_need_packages qemu-system-x86 busybox-static cpio kmod sway wev seatd udev || exit $?
 vm_kernel "$cache"
 
 work=$(mktemp -d)

@@ -8,7 +8,7 @@ test_program=$1
 cache=$2
 source "$(dirname "$0")/vm_common.sh"
 
-vm_need_packages qemu-system-x86 busybox-static cpio kmod
+vm_need_packages qemu-system-x86 busybox-static cpio kmod || exit $?
 vm_kernel "$cache"
 
 work=$(mktemp -d)

@@ -1,13 +1,22 @@
 # What every virtual-machine stage shares, sourced by the run_*.sh scripts: the packages they
 # need, Debian's kernel and the modules it loads, and QEMU booted under a timeout.
 
-# vm_need_packages <package...>: installs those of the packages that are missing.
+# The status that tells ctest a stage was skipped (SKIP_RETURN_CODE).
+VM_SKIPPED=77
+
+# vm_need_packages <package...>: installs those of the packages that are missing. Returns
+# VM_SKIPPED when some are missing and this user cannot install them: the only case in which a
+# stage cannot run here.
 vm_need_packages() {
     local package missing=()
     for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" != 0 ]; then
+        echo "skipped: needs the Debian packages ${missing[*]} (run as root to install them)"
+        return $VM_SKIPPED
+    fi
     echo "installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq && apt-get install -y -qq "${missing[@]}" >/dev/null
