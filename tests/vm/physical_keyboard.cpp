@@ -5,7 +5,9 @@
 //   grabbed | free        waits up to ten seconds until another reader holds a grab on it, or none does
 // The first line written is the device's event node.
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
