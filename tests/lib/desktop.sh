@@ -75,14 +75,15 @@ abort() {
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-# wait_until <timeout seconds> <command...>: polls every 10 ms until the command succeeds.
+# wait_until <timeout seconds> <command...>: polls every 10 ms (E2E_POLL_SECONDS) until the
+# command succeeds.
 wait_until() {
     local limit=$1
     shift
     local deadline=$(($(now_ms) + limit * 1000))
     until "$@"; do
         (($(now_ms) < deadline)) || return 1
-        sleep 0.01
+        sleep "${E2E_POLL_SECONDS:-0.01}"
     done
 }
 
