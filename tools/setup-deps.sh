@@ -19,8 +19,9 @@ declare -A needs=(
     # the desktop tests: the demo's session, plus key repeat and device state, a StatusNotifierItem
     # host and a notification service on a private session bus, and the accessibility tree
     [test-desktop]="x11-xserver-utils xinput xfce4-panel xfce4-notifyd python3-pyatspi at-spi2-core dbus"
-    # the evdev backend inside a virtual machine (the kernel package is fetched by the test)
-    [test-vm]="qemu-system-x86 busybox-static cpio"
+    # the evdev backend inside a virtual machine (the kernel package is fetched by the test), and
+    # the whole Pavro there under a compositor reading its devices (sway, seatd, udev; wev reports)
+    [test-vm]="qemu-system-x86 busybox-static cpio kmod sway wev seatd udev"
     # the shell under a Wayland compositor
     [test-wayland]="weston qt6-wayland"
     # the Windows build (its icons are converted with ImageMagick) and its tests under Wine
