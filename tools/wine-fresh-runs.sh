@@ -11,8 +11,9 @@ runs=${1:-10}
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}
 forget_wine() {
-    rm -rf /var/cache/fontconfig/* "$cache/fontconfig" "$cache/wine" "/tmp/.wine-$(id -u)" \
-        build-windows/tests/wine/prefix 2>/dev/null
+    rm -rf /var/cache/fontconfig/* "$cache/fontconfig" "$cache/wine" build-windows/tests/wine/prefix 2>/dev/null
+    # The servers' folder, unless another Wine server (of another prefix) still uses it.
+    pgrep -x wineserver >/dev/null || rm -rf "/tmp/.wine-$(id -u)"
 }
 
 passed=0
