@@ -410,7 +410,13 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
     bool reusePlan = m_plannedTable && *m_plannedTable == *setup.table;
     if (reusePlan)
         setup.grabs = m_plannedGrabs;
-    else
+    // The plan may be reused only while nobody has taken an arrow or Enter since: otherwise the
+    // grabs would go through and the keys to the other client, with no failure to report.
+    if (reusePlan && setup.grabs.essentialStatesTakenSince(display)) {
+        setup.grabs = {};
+        reusePlan = false;
+    }
+    if (!reusePlan)
         setup.grabs.plan(display, *setup.table);
     X11KeyGrabs planned = setup.grabs;
     std::string problem = setup.grabs.apply(display);
