@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -68,7 +69,8 @@ int main()
         print("store_read_unchanged", unchanged);
         print("store_read_changed", changed);
     }
-    std::system((std::string("rm -rf ") + folder).c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     if (status != 0)
         std::fprintf(stderr, "a read did not give what was stored\n");
     return status;

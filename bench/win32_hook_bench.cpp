@@ -137,6 +137,7 @@ public:
     void Form_Resize() override {}
     void sessionEnding() override {}
     void renewKeyCapture() override {}
+    void suspendKeyCapture() override {}
     void storeChanged(bool) override {}
     std::vector<std::int64_t> ticks;
 };

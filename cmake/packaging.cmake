@@ -26,14 +26,14 @@ if(PAVRO_PLATFORM STREQUAL "x11")
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     # Desktops bring a notification area; under a bare window manager a panel shows the icon.
     set(CPACK_DEBIAN_PACKAGE_SUGGESTS "trayer | stalonetray")
-    # Debian's control file: the summary line, then the description indented by one blank.
+    # The long description under the summary line, which CPack puts first itself (and indents
+    # every line of this text by one blank, as Debian's control file wants).
     set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-        "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- While pointer control is on, the arrow keys move the mouse pointer and Enter
- is the left mouse button, whichever application has the focus; every other
- key works as usual. Pavro lives as a tray icon; starting it a second time
- switches pointer control in the running copy. Sweepra deletes its stored
- settings.")
+        "While pointer control is on, the arrow keys move the mouse pointer and Enter
+is the left mouse button, whichever application has the focus; every other
+key works as usual. Pavro lives as a tray icon; starting it a second time
+switches pointer control in the running copy. Sweepra deletes its stored
+settings.")
 elseif(PAVRO_PLATFORM STREQUAL "win32")
     # One folder, Pavro-<version>-windows-x64, holding the two programs and README.txt.
     set(CPACK_GENERATOR ZIP)

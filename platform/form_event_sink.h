@@ -2,7 +2,10 @@
 
 #include <cstdint>
 
+#include <string>
+
 #include "platform/form_layout.h"
+#include "platform/instance_lock.h"
 
 /// How the user moved a slider, for backends whose sliders report raw scroll actions.
 enum class ScrollAction { ArrowLeft, ArrowRight, PageLeft, PageRight, ToMinimum, ToMaximum, ThumbReleased };
@@ -35,11 +38,23 @@ public:
     virtual void Form_Resize() = 0;
     /// The system asks the program to end (session end, logout, shutdown, SIGTERM).
     virtual void sessionEnding() = 0;
-    /// After a resume or unlock: the system may have dropped the key capture.
+    /// After a resume or unlock: the system may have dropped the key capture. Also once the
+    /// process continues after suspendKeyCapture().
     virtual void renewKeyCapture() = 0;
     /// The foreground window or the input desktop changed: the keys' releases may no longer
     /// reach the capture (Pointer::inReach tells). Only some backends can tell.
     virtual void inputMayBeOutOfReach() {}
+    /// The process is about to stop (Ctrl+Z in its terminal): the key capture and any button
+    /// it pressed must go first, since a stopped process can neither serve nor release them.
+    virtual void suspendKeyCapture() = 0;
+    /// A later launch asks this running copy to show its settings window or to end (as
+    /// "&Exit" does). False, with |reason|, when it could not be done all.
+    virtual bool instanceRequest(LaunchRequest request, std::string& reason)
+    {
+        (void)request;
+        reason = "the running copy takes no requests";
+        return false;
+    }
     /// The watched settings store may have changed. |watching| false: the store can no longer
     /// be watched, and is read on every tick from now on.
     virtual void storeChanged(bool watching) = 0;

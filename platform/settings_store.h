@@ -46,8 +46,17 @@ public:
     /// process's update waits: two updates never both act on the same value. Ok when |change|
     /// ran and what it asked for was stored (or it asked for nothing); Failed when the store
     /// refused, could not be read or stayed busy for two seconds (|change| may not have run).
-    [[nodiscard]] virtual StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
-                                             const Change& change) = 0;
+    [[nodiscard]] StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
+                                     const Change& change)
+    {
+        return whileLocked(app, section, key, [&] {
+            const StoredText current = read(app, section, key);
+            if (current.status == StoreStatus::Failed && !lastError().empty())
+                return StoreStatus::Failed;
+            const std::optional<std::string> next = change(current);
+            return next ? save(app, section, key, *next) : StoreStatus::Ok;
+        });
+    }
     /// Why the last call that returned Failed failed, as one line for the user; empty when
     /// only the value was at fault (stored, but not as text).
     virtual std::string lastError() const = 0;
@@ -60,4 +69,11 @@ public:
         (void)sink;
         return false;
     }
+
+protected:
+    /// Runs |locked| (which reads and saves |key|) while holding the lock that every process's
+    /// update of |app|'s |section| takes, and returns what it returned; Failed, with the reason
+    /// in lastError() and without running it, when the lock could not be had within two seconds.
+    virtual StoreStatus whileLocked(std::string_view app, std::string_view section, std::string_view key,
+                                    const std::function<StoreStatus()>& locked) = 0;
 };

@@ -64,10 +64,12 @@ Form1::Form1(FormPlatform platform)
     m_platform.view.setEventSink(this);
     m_platform.tray.setEventSink(this);
     m_platform.timer.setEventSink(this);
+    m_platform.instance.setEventSink(this);
 }
 
 Form1::~Form1()
 {
+    m_platform.instance.setEventSink(nullptr);
     m_platform.store.watch(nullptr);
     m_platform.view.setEventSink(nullptr);
     m_platform.tray.setEventSink(nullptr);
@@ -77,10 +79,18 @@ Form1::~Form1()
 // ---------------------------------------------------------------------------------------
 // Start-up and exit
 
-void Form1::Form_Load()
+void Form1::Form_Load(LaunchRequest request)
 {
     if (!m_platform.instance.tryAcquire()) {
-        secondInstanceToggle();
+        if (request == LaunchRequest::SwitchOnOff)
+            secondInstanceToggle();
+        else
+            forwardToRunningCopy(request);
+        return;
+    }
+    if (request == LaunchRequest::Exit) {
+        failLaunch("Pavro is not running; there is nothing to end");
+        endSecondInstance();
         return;
     }
 
@@ -133,6 +143,48 @@ void Form1::Form_Load()
         m_platform.tray.modify(tray.hIcon);
         mnuOnOff_Click();
     }
+    if (request == LaunchRequest::ShowSettings)
+        mnuSettings_Click();
+}
+
+void Form1::forwardToRunningCopy(LaunchRequest request)
+{
+    std::string reason;
+    if (!m_platform.instance.forward(request, reason))
+        failLaunch("Pavro: " + (reason.empty() ? std::string("the running copy did not answer") : reason));
+    endSecondInstance();
+}
+
+void Form1::failLaunch(std::string reason)
+{
+    m_exitCode = 1;
+    m_exitReason = std::move(reason);
+    if (m_platform.errors)
+        *m_platform.errors << m_exitReason << '\n';
+}
+
+bool Form1::instanceRequest(LaunchRequest request, std::string& reason)
+{
+    if (m_ended) {
+        reason = "the running copy is ending";
+        return false;
+    }
+    switch (request) {
+    case LaunchRequest::ShowSettings:
+        mnuSettings_Click();
+        return true;
+    case LaunchRequest::Exit:
+        mnuExit_Click();
+        if (!m_exitSaveFailed)
+            return true;
+        reason = "the running copy ended, but could not save all its settings: " + m_saveError;
+        return false;
+    case LaunchRequest::SwitchOnOff:
+        break;
+    }
+    // A switch goes through the store, which the running copy follows.
+    reason = "the running copy takes no such request";
+    return false;
 }
 
 void Form1::secondInstanceToggle()
@@ -150,13 +202,14 @@ void Form1::secondInstanceToggle()
         });
     if (status != StoreStatus::Ok) {
         const std::string reason = m_platform.store.lastError();
-        m_exitCode = 1;
-        m_exitReason = "Pavro is running, but it could not be switched: "
-                       + (reason.empty() ? std::string("the settings store refused the change") : reason);
-        if (m_platform.errors)
-            *m_platform.errors << m_exitReason << '\n';
+        failLaunch("Pavro is running, but it could not be switched: "
+                   + (reason.empty() ? std::string("the settings store refused the change") : reason));
     }
+    endSecondInstance();
+}
 
+void Form1::endSecondInstance()
+{
     m_secondInstance = true;
     m_state.QuitRequested = kTrue;
     std::int16_t cancel = 0;
@@ -180,12 +233,14 @@ void Form1::Form_Unload(std::int16_t& Cancel)
 
 void Form1::realExitSteps()
 {
+    // The capture and its button go first: the save may wait for another process's hold on
+    // the store, and keys typed meanwhile must reach the desktop, not a program that ends.
+    skipOnFailure([&] { m_hook.HookOff(); });
     m_exitSaveFailed = true;  // until the save has gone through: a throwing store fails too
     skipOnFailure([&] { m_exitSaveFailed = !SaveSettings(); });
     if (m_exitSaveFailed && m_platform.errors)
         *m_platform.errors << "Pavro: the settings could not all be saved: " << m_saveError << '\n';
     skipOnFailure([&] { m_platform.tray.remove(); });
-    skipOnFailure([&] { m_hook.HookOff(); });
 }
 
 void Form1::closeRequested()
@@ -362,6 +417,12 @@ void Form1::inputMayBeOutOfReach()
         return;
     m_hook.ReleaseHeldInput();
     updateTicking();
+}
+
+void Form1::suspendKeyCapture()
+{
+    if (!m_ended)
+        m_hook.HookOff();
 }
 
 void Form1::mnuSettings_Click()

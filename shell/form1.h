@@ -67,8 +67,11 @@ public:
 
     // --- Start-up and exit ---
     /// Start-up, or for a second copy the on/off toggle and the end. Afterwards ended()
-    /// tells the backend not to enter its event loop.
-    void Form_Load();
+    /// tells the backend not to enter its event loop. |request| ShowSettings: the running copy
+    /// shows its settings window, or with none running this copy starts and shows its own;
+    /// Exit: the running copy ends as "&Exit" does, and with none running nothing starts (exit
+    /// code 1, and exitReason() says so).
+    void Form_Load(LaunchRequest request = LaunchRequest::SwitchOnOff);
     /// Unload with a cancel flag (0 on entry): the real exit when QuitRequested, else hide
     /// and set Cancel to 1.
     void Form_Unload(std::int16_t& Cancel);
@@ -86,8 +89,9 @@ public:
     /// True when the real exit could not save every setting: a program with no console
     /// tells the user once its loop has ended.
     bool exitSaveFailed() const { return m_exitSaveFailed; }
-    /// The program's exit status once ended(): 1 when a second launch could not switch the
-    /// running copy, else 0; exitReason() then says why in one line.
+    /// The program's exit status once ended(): 1 when a later launch could not switch, reach
+    /// or end the running copy, or found none to end; else 0. exitReason() then says why in
+    /// one line.
     int exitCode() const { return m_exitCode; }
     const std::string& exitReason() const { return m_exitReason; }
 
@@ -115,6 +119,11 @@ public:
     /// After a resume or unlock: reinstalls a capture the system may have dropped, while on.
     void renewKeyCapture() override;
     void inputMayBeOutOfReach() override;
+    /// Releases the capture and the button it pressed, leaving pointer control on for
+    /// renewKeyCapture() to take the capture back.
+    void suspendKeyCapture() override;
+    /// A later launch's request: shows the settings window, or the real exit as "&Exit".
+    bool instanceRequest(LaunchRequest request, std::string& reason) override;
     /// The store may have changed: the next tick polls it, and one comes at once when the
     /// timer was resting. |watching| false: from now on every tick polls.
     void storeChanged(bool watching) override;
@@ -150,6 +159,10 @@ public:
 
 private:
     void secondInstanceToggle();
+    void forwardToRunningCopy(LaunchRequest request);
+    /// A later launch's end: it never loaded the settings and owns no icon or capture.
+    void endSecondInstance();
+    void failLaunch(std::string reason);
     void realExitSteps();
     void setTimerInterval(std::int32_t interval);
     void setTimerEnabled(bool enabled);

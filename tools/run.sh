@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
 # Sets up (Debian packages, when any is missing), builds and runs Pavro.
-# With a display ($DISPLAY set) Pavro starts there. With none, a private X session (Xvfb,
+# With a display ($DISPLAY or $WAYLAND_DISPLAY set) Pavro starts there. With none, a private X session (Xvfb,
 # openbox, trayer) shows it working: a second launch turns it on, a held arrow moves the
 # pointer, Enter clicks a probe window, a screenshot is saved; then everything started here stops.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 
-tools/setup-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default
-
-if [[ -n ${DISPLAY:-} ]]; then
+# Only what running needs: the build, Qt's Wayland platform in a Wayland session, and the
+# private X session's tools when there is no display. The test rig is tools/test.sh's.
+if [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; then
+    purposes=(build)
+    [[ -n ${WAYLAND_DISPLAY:-} ]] && purposes+=(wayland)
+    tools/setup-deps.sh "${purposes[@]}"
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target Pavro Sweepra
     exec "$ROOT/build/bin/Pavro"
 fi
+
+tools/setup-deps.sh build demo
+cmake --preset default >/dev/null
+# Pavro and Sweepra, and the demonstration's probe window and tray-selection check.
+cmake --build --preset default --target Pavro Sweepra key_probe selection_owner
 
 export PAVRO_BIN="$ROOT/build/bin/Pavro"
 export SWEEPRA_BIN="$ROOT/build/bin/Sweepra"

@@ -11,7 +11,7 @@ ROOT=$PWD
 OUT=$ROOT/docs/screenshots
 
 if [[ ${1:-} != session ]]; then
-    tools/setup-deps.sh
+    tools/setup-deps.sh build demo
     cmake --preset default >/dev/null
     cmake --build --preset default --target Pavro
     mkdir -p "$OUT"

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/setup-deps.sh
+tools/setup-deps.sh tests
 
 cmake --preset default
 cmake --build --preset default

@@ -2,6 +2,7 @@
 // an X11 session, evdev and uinput in a Wayland one.
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QLocale>
 
 #include <cstdio>
@@ -43,14 +44,51 @@ std::ostream& standardError()
     return stream;
 }
 
+// What the command line asks for; ends the program with a usage message when it asks for
+// nothing known.
+LaunchRequest launchRequest(const QCoreApplication& app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Drive the mouse pointer with the arrow keys and Enter. Without an option: starts Pavro, or "
+        "switches pointer control in the copy that runs."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption settings(QStringLiteral("settings"),
+                                      QStringLiteral("Show the running copy's settings window (starting Pavro "
+                                                     "when none runs)."));
+    const QCommandLineOption exit(QStringLiteral("exit"),
+                                  QStringLiteral("End the running copy as its Exit menu item does, saving the "
+                                                 "settings."));
+    parser.addOption(settings);
+    parser.addOption(exit);
+    const bool parsed = parser.parse(app.arguments());
+    if (parsed && parser.isSet(help))
+        parser.showHelp(0);
+    if (parsed && parser.isSet(version))
+        parser.showVersion();
+    if (!parsed || !parser.positionalArguments().isEmpty() || (parser.isSet(settings) && parser.isSet(exit))) {
+        if (!parsed)
+            std::fprintf(stderr, "Pavro: %s\n", qPrintable(parser.errorText()));
+        std::fputs(qPrintable(parser.helpText()), stderr);
+        std::exit(2);
+    }
+    if (parser.isSet(settings))
+        return LaunchRequest::ShowSettings;
+    return parser.isSet(exit) ? LaunchRequest::Exit : LaunchRequest::SwitchOnOff;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
+    // Before the QApplication starts threads of its own, which would inherit it otherwise.
+    QtExitSignals::holdStopSignal();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("Pavro"));
     QApplication::setApplicationVersion(QStringLiteral(PAVRO_VERSION_TEXT));
+    const LaunchRequest request = launchRequest(app);
 
     // Installed first, so a termination request during start-up waits for the loop and then
     // takes the ordinary exit.
@@ -61,6 +99,7 @@ int main(int argc, char* argv[])
     QtSettingsWindow window;
     const ErrorStream errors(&standardError);
     QtTrayIcon tray(errors);
+    tray.setMenuSource([&window] { return window.trayMenu(); });
     QtRepeatingTimer timer;
     QtInstanceLock instance(QStringLiteral("Pavro"), errors);
 
@@ -71,7 +110,7 @@ int main(int argc, char* argv[])
     Form1 form(platform);
     exitSignals.setEventSink(&form);
 
-    form.Form_Load();
+    form.Form_Load(request);
     if (form.ended())
         return form.exitCode();
     // Registered after the store was first used, so the store's own static state is torn

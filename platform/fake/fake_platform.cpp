@@ -1,5 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
+#include "platform/form_event_sink.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -155,19 +157,13 @@ bool FakeSettingsStore::deliverChanges()
     return true;
 }
 
-StoreStatus FakeSettingsStore::update(std::string_view app, std::string_view section, std::string_view key,
-                                      const Change& change)
+StoreStatus FakeSettingsStore::whileLocked(std::string_view, std::string_view, std::string_view key,
+                                           const std::function<StoreStatus()>& locked)
 {
     if (auto other = std::exchange(m_data.beforeUpdate, nullptr))
         other();
     m_log.add("UpdateSetting " + std::string(key));
-    const StoredText current = read(app, section, key);
-    if (current.status == StoreStatus::Failed && !m_lastError.empty())
-        return StoreStatus::Failed;
-    const std::optional<std::string> next = change(current);
-    if (!next)
-        return StoreStatus::Ok;
-    return save(app, section, key, *next);
+    return locked();
 }
 
 std::string FakeStoreData::value(const std::string& key) const
@@ -310,7 +306,35 @@ bool FakeInstanceLock::tryAcquire()
     const bool first = !m_table.held;
     m_table.held = true;
     m_log.add(std::string("PrevInstance=") + (first ? "0" : "1"));
+    if (first) {
+        m_holds = true;
+        m_table.holder = m_sink;
+    }
     return first;
+}
+
+FakeInstanceLock::~FakeInstanceLock()
+{
+    // The lock stays taken, as the tests have always had it; only the sink goes away.
+    if (m_holds)
+        m_table.holder = nullptr;
+}
+
+void FakeInstanceLock::setEventSink(FormEventSink* sink)
+{
+    m_sink = sink;
+    if (m_holds)
+        m_table.holder = sink;
+}
+
+bool FakeInstanceLock::forward(LaunchRequest request, std::string& reason)
+{
+    m_log.add("forward");
+    if (m_table.holder == nullptr) {
+        reason = "the running copy could not be reached";
+        return false;
+    }
+    return m_table.holder->instanceRequest(request, reason);
 }
 
 FakePlatform::FakePlatform(FakeStoreData& sharedStore, FakeLockTable& sharedLocks, AppVersion appVersion)

@@ -123,15 +123,18 @@ public:
     StoreStatus save(std::string_view app, std::string_view section, std::string_view key,
                      std::string_view value) override;
     StoreStatus removeSection(std::string_view app, std::string_view section) override;
-    /// Logs "UpdateSetting <key>", then the read and the save it makes.
-    StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
-                       const Change& change) override;
     std::string lastError() const override { return m_lastError; }
     /// True (and the watcher is |sink|) when the shared data is watchable.
     bool watch(FormEventSink* sink) override;
     /// Tells the watcher of writes since it was last told, as the event loop would; returns
     /// whether it told.
     bool deliverChanges();
+
+protected:
+    /// Lets another "process" act first (beforeUpdate), logs "UpdateSetting <key>", then runs
+    /// the read and the save of the update, which log themselves.
+    StoreStatus whileLocked(std::string_view app, std::string_view section, std::string_view key,
+                            const std::function<StoreStatus()>& locked) override;
 
 private:
     FakeStoreData& m_data;
@@ -213,19 +216,26 @@ private:
     CallLog& m_log;
 };
 
-/// One lock per test "session": the first tryAcquire wins, later ones (other processes) fail.
+/// One lock per test "session": the first tryAcquire wins, later ones (other processes) fail
+/// and reach the holder's sink through forward().
 struct FakeLockTable {
     bool held = false;
+    FormEventSink* holder = nullptr;
 };
 
 class FakeInstanceLock final : public InstanceLock {
 public:
     FakeInstanceLock(CallLog& log, FakeLockTable& table) : m_log(log), m_table(table) {}
+    ~FakeInstanceLock() override;
     bool tryAcquire() override;
+    void setEventSink(FormEventSink* sink) override;
+    bool forward(LaunchRequest request, std::string& reason) override;
 
 private:
     CallLog& m_log;
     FakeLockTable& m_table;
+    FormEventSink* m_sink = nullptr;
+    bool m_holds = false;
 };
 
 /// One process's whole platform over a store and a lock table that may be shared with

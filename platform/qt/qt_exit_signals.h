@@ -12,9 +12,19 @@ class FormEventSink;
 /// Turns SIGTERM, SIGINT and SIGHUP into the sink's sessionEnding on the UI thread, so a
 /// termination request runs the program's ordinary exit (settings saved, icon removed,
 /// capture released) instead of killing it mid-way. A SIGHUP the program was started with
-/// ignored (nohup) stays ignored. One instance per process.
+/// ignored (nohup) stays ignored.
+///
+/// SIGTSTP (Ctrl+Z in a terminal) stops the program as it would by default, but only after the
+/// sink's suspendKeyCapture: a stopped process holding the key capture would freeze the
+/// desktop's keyboard at the next arrow. Once continued (SIGCONT), the sink's renewKeyCapture
+/// takes the capture back. This needs holdStopSignal() first in main(). One instance per process.
 class QtExitSignals final : public QObject {
 public:
+    /// Keeps SIGTSTP pending until the UI thread takes it. Call before any thread starts (before
+    /// the QApplication): every thread inherits the blocked signal. A SIGTSTP the program was
+    /// started with ignored stays ignored and is not held.
+    static void holdStopSignal();
+
     /// Installs the handlers at once; each signal reaches the sink from the event loop.
     QtExitSignals();
     ~QtExitSignals() override;
@@ -23,12 +33,20 @@ public:
 
     /// False when the handlers could not be installed (the signals then keep their defaults).
     bool installed() const { return m_installed; }
-    /// Where the signals go from now on; none (nullptr): they are swallowed.
+    /// Where the signals go from now on; none (nullptr): exit requests are swallowed, and a
+    /// stop request just stops.
     void setEventSink(FormEventSink* sink) { m_sink = sink; }
 
 private:
+    /// Releases the capture, stops the process the default way unless a SIGCONT came since the
+    /// request, and then takes the capture back.
+    void stopUntilContinued();
+
     FormEventSink* m_sink = nullptr;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    /// Readable while a held SIGTSTP is pending; -1 when none is held.
+    int m_stopSignals = -1;
+    std::unique_ptr<QSocketNotifier> m_stopNotifier;
     bool m_installed = false;
     /// What each signal did before, put back on destruction; only those replaced are restored.
     struct sigaction m_previous[3] {};

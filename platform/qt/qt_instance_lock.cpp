@@ -71,18 +71,42 @@ QtInstanceLock::Attempt QtInstanceLock::tryIn(const QString& folder)
         QString host;
         QString app;
         if (lock->getLockInfo(&pid, &host, &app))
-            return Attempt::HeldByAnother;
+            return heldIn(folder);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (lock->getLockInfo(&pid, &host, &app))
-            return Attempt::HeldByAnother;
+            return heldIn(folder);
         // QLockFile refuses to remove a file whose creator still holds it open and locked.
         if (!lock->removeStaleLockFile())
             QFile::remove(folder + QLatin1Char('/') + m_programName + QStringLiteral(".lock"));
         if (!lock->tryLock(0))
-            return lock->error() == QLockFile::LockFailedError ? Attempt::HeldByAnother : Attempt::Unusable;
+            return lock->error() == QLockFile::LockFailedError ? heldIn(folder) : Attempt::Unusable;
     }
     m_lock = std::move(lock);
+    m_folder = folder;
+    std::string reason;
+    if (!m_server.listen(socketPath(), reason))
+        tell(QStringLiteral("later launches cannot reach this copy: %1").arg(QString::fromStdString(reason)));
     return Attempt::Acquired;
+}
+
+QtInstanceLock::Attempt QtInstanceLock::heldIn(const QString& folder)
+{
+    m_folder = folder;
+    return Attempt::HeldByAnother;
+}
+
+QString QtInstanceLock::socketPath() const
+{
+    return m_folder + QLatin1Char('/') + m_programName + QStringLiteral(".socket");
+}
+
+bool QtInstanceLock::forward(LaunchRequest request, std::string& reason)
+{
+    if (m_folder.isEmpty()) {
+        reason = "no running copy is known";
+        return false;
+    }
+    return sendInstanceRequest(socketPath(), request, reason);
 }
 
 bool QtInstanceLock::tryAcquire()

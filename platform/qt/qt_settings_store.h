@@ -2,24 +2,24 @@
 
 #include <sys/types.h>
 
-#include <QByteArray>
 #include <QString>
-#include <QVariant>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/settings_store.h"
 
-class QSettings;
 class QtStoreWatch;
+class SettingsFileText;
 
 /// The settings store on Linux: one INI file per application,
-/// $XDG_CONFIG_HOME/<app>/<app>.conf (default ~/.config/<app>/<app>.conf), sections as groups.
-/// Every process of the user reaches the same file; it needs no other folder (no runtime or
-/// temporary folder).
+/// $XDG_CONFIG_HOME/<app>/<app>.conf (default ~/.config/<app>/<app>.conf), sections as groups,
+/// in the format SettingsFileText reads and edits. Every process of the user reaches the same
+/// file; it needs no other folder (no runtime or temporary folder).
 ///
 /// Only a store that is safe to use is touched: the configuration folder and the application's
 /// folder must belong to the user the program runs as, and the file must be a regular file of
@@ -27,23 +27,15 @@ class QtStoreWatch;
 /// make). A link to anything else, a FIFO, a device or a larger file is refused with a reason
 /// (lastError()) instead of being written through, blocking or filling memory.
 ///
-/// Reading: the file is opened without waiting and its bytes are handed to QSettings through a
-/// private in-memory copy, so what is parsed is exactly what was checked. read() costs a few
-/// stat() calls while the file is unchanged; any difference in inode, size or nanosecond
-/// modification time makes it parse afresh, so another process's write is never missed. One
-/// parsed copy per application is kept for reading (QSettings keeps one more of the file it last
-/// wrote); both are bounded by the size limit.
+/// Reading: the file is read without waiting and parsed once; read() then costs one or two
+/// stat() calls while the file keeps its inode, size and nanosecond modification time. Any
+/// difference makes it read afresh, so another process's write is never missed.
 ///
 /// Writing: save, removeSection and update hold an exclusive lock on the application's folder
-/// (flock, released by the kernel however the process ends), and QSettings merges the change
-/// into the file and replaces it by a rename, so a crash never leaves half a file.
-///
-/// Values that are not plain text (a list from an unquoted comma, @ByteArray, @Variant) read
-/// as text when there is a faithful one: a list as its items joined by ",", bytes that are
-/// valid UTF-8 as those bytes, a stored number or truth value as its decimal or word form.
-/// Anything else (a point, a colour, @Invalid) reads as Failed. When such a value is saved back
-/// with the very text it was read as, the original value is written, so the file keeps it as it
-/// was.
+/// (flock, released by the kernel however the process ends), read the file afresh, and replace
+/// it by a new file in the same folder, flushed to disk and renamed over it (over a link's
+/// target, so the link stays), so a crash never leaves half a file. Lines of other keys and
+/// groups, comments and values in other forms stay as they were written.
 ///
 /// Watching: watch() follows the file of every application this store has read or written, and
 /// of each one it uses later from before its first read, through inotify on the event loop
@@ -62,8 +54,6 @@ public:
     StoreStatus save(std::string_view app, std::string_view section, std::string_view key,
                      std::string_view value) override;
     StoreStatus removeSection(std::string_view app, std::string_view section) override;
-    StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
-                       const Change& change) override;
     std::string lastError() const override { return m_lastError; }
     /// Needs the Qt event loop; |sink| is told on the thread that called this.
     bool watch(FormEventSink* sink) override;
@@ -82,41 +72,33 @@ public:
         bool operator==(const FileIdentity&) const = default;
     };
 
+protected:
+    StoreStatus whileLocked(std::string_view app, std::string_view section, std::string_view key,
+                            const std::function<StoreStatus()>& locked) override;
+
 private:
     /// One application's places and its parsed file, kept while the file stays the same.
     struct AppFile {
-        QByteArray configHome;
-        QByteArray folder;
-        QByteArray file;
+        std::string configHome;
+        std::string folder;
+        std::string file;
         FileIdentity identity;
-        std::unique_ptr<QSettings> settings;
-        int copyFd = -1;  ///< the in-memory file QSettings parses
-        bool valid = false;
+        std::unique_ptr<SettingsFileText> text;
     };
-
-    /// A value read as text that was not stored as text: what to write back instead.
-    struct ConvertedValue {
-        std::string text;
-        QVariant original;
-    };
-
-    class FolderLock;
     enum class Found { Missing, File, Refused };
+    /// The new content of the file, or nothing to leave it; Ok, Missing or Failed.
+    using Edit = std::function<StoreStatus(const SettingsFileText& current, std::optional<std::string>& next)>;
 
     AppFile& entryFor(std::string_view app);
     Found inspect(const AppFile& entry, FileIdentity& identity);
-    static bool sameFile(const AppFile& entry);
-    bool parse(AppFile& entry);
-    StoreStatus lockFolder(AppFile& entry, bool create, FolderLock& lock);
-    StoreStatus writeLocked(AppFile& entry, const std::function<StoreStatus(QSettings&)>& edit);
-    StoreStatus saveLocked(AppFile& entry, std::string_view app, std::string_view section, std::string_view key,
-                           std::string_view value);
-    std::string whyNotWritten(const AppFile& entry) const;
-    StoredText failRead(std::string error);
+    std::optional<std::string> load(const AppFile& entry, FileIdentity& identity);
+    StoreStatus lockFolder(const AppFile& entry, bool create, int& fd);
+    StoreStatus edit(std::string_view app, bool create, const Edit& change);
+    StoreStatus replace(const AppFile& entry, const std::string& content);
     StoreStatus fail(std::string error);
 
     std::map<std::string, AppFile, std::less<>> m_files;
-    std::map<std::string, ConvertedValue, std::less<>> m_converted;
     std::string m_lastError;
+    bool m_locked = false;  ///< update() holds the folder lock
     std::unique_ptr<QtStoreWatch> m_watch;
 };

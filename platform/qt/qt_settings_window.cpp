@@ -2,11 +2,14 @@
 
 #include <algorithm>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFont>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -51,6 +54,26 @@ protected:
     }
 };
 
+/// A horizontal scroll bar whose Right arrow key steps up and Left steps down. QScrollBar
+/// inverts its controls (for the wheel), which on its own makes Right step down.
+class ValueScrollBar final : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool rightToLeft = isRightToLeft();
+        if (event->key() == Qt::Key_Right || event->key() == Qt::Key_Left) {
+            const bool up = (event->key() == Qt::Key_Right) != rightToLeft;
+            triggerAction(up ? SliderSingleStepAdd : SliderSingleStepSub);
+            event->accept();
+            return;
+        }
+        QScrollBar::keyPressEvent(event);
+    }
+};
+
 // A label has no frame, so widening it up to its row's slider changes nothing visible but
 // spares a font wider than the classic one the clipping of its last letters. Still too wide
 // for the room (a wide desktop font): a pixel or two smaller, not clipped.
@@ -79,7 +102,7 @@ QWidget* makeWidget(const ControlSpec& control, const FormLayout& layout, QWidge
         widget = new QLabel(caption, form);
         break;
     case ControlKind::Slider: {
-        auto* slider = new QScrollBar(Qt::Horizontal, form);
+        auto* slider = new ValueScrollBar(Qt::Horizontal, form);
         slider->setRange(control.range.minimum, control.range.maximum);
         slider->setSingleStep(control.range.arrowStep);
         slider->setPageStep(control.range.pageStep);
@@ -147,10 +170,62 @@ private:
     QtSettingsWindow& m_owner;
 };
 
+namespace {
+
+/// What a screen reader reads of the window: a dialog named by its caption, whose children are
+/// the controls the user can see. Qt would offer a nameless "client" area, hidden controls
+/// included.
+class Form1Accessible final : public QAccessibleWidget {
+public:
+    explicit Form1Accessible(QWidget* form) : QAccessibleWidget(form, QAccessible::Dialog) {}
+
+    int childCount() const override { return static_cast<int>(shownChildren().size()); }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        const QList<QWidget*> children = shownChildren();
+        if (index < 0 || index >= children.size())
+            return nullptr;
+        return QAccessible::queryAccessibleInterface(children.at(index));
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        if (child == nullptr)
+            return -1;
+        return static_cast<int>(shownChildren().indexOf(qobject_cast<QWidget*>(child->object())));
+    }
+
+private:
+    QList<QWidget*> shownChildren() const
+    {
+        QList<QWidget*> shown;
+        for (QObject* child : widget()->children()) {
+            auto* control = qobject_cast<QWidget*>(child);
+            if (control != nullptr && !control->isWindow() && !control->isHidden())
+                shown.append(control);
+        }
+        return shown;
+    }
+};
+
+QAccessibleInterface* accessibleForm1(const QString& /*className*/, QObject* object)
+{
+    auto* form = dynamic_cast<Form1Widget*>(object);
+    return form != nullptr ? new Form1Accessible(form) : nullptr;
+}
+
+}  // namespace
+
 QtSettingsWindow::QtSettingsWindow()
     : m_widget(std::make_unique<Form1Widget>(*this))
 {
     m_widget->setObjectName(QStringLiteral("Form1"));
+    static const bool accessibleFactoryInstalled = [] {
+        QAccessible::installFactory(accessibleForm1);
+        return true;
+    }();
+    (void)accessibleFactoryInstalled;
 
     // The desktop session ending (logout, shutdown) takes the same exit as "&Exit".
     const auto sessionEnding = [this] {
@@ -209,8 +284,32 @@ void QtSettingsWindow::makeControls(bool menuItems)
         if (!firstFocus && widget && widget->focusPolicy() != Qt::NoFocus && control.enabled && control.visible)
             firstFocus = widget;
     }
+    if (!menuItems)
+        nameByLabels();
     if (firstFocus)
         firstFocus->setFocus();
+}
+
+void QtSettingsWindow::nameByLabels()
+{
+    for (std::size_t at = 0; at < m_controls.size(); ++at) {
+        auto* label = qobject_cast<QLabel*>(m_controls[at]);
+        if (label == nullptr)
+            continue;
+        const int row = m_layout->controls[at].index;
+        for (std::size_t other = 0; other < m_controls.size(); ++other) {
+            const ControlSpec& control = m_layout->controls[other];
+            auto* named = qobject_cast<QWidget*>(m_controls[other]);
+            if (named == nullptr || control.index != row
+                || (control.kind != ControlKind::Slider && control.kind != ControlKind::TextBox))
+                continue;
+            // The buddy relation gives the slider its "labelled by" label; a label has one buddy,
+            // so the value box beside it carries the same name on its own.
+            if (control.kind == ControlKind::Slider)
+                label->setBuddy(named);
+            named->setAccessibleName(label->text());
+        }
+    }
 }
 
 void QtSettingsWindow::connectControl(QObject* made, const ControlSpec& control)
@@ -372,10 +471,16 @@ void QtSettingsWindow::setForeground()
     m_widget->activateWindow();
 }
 
-void QtSettingsWindow::popupMenu()
+QMenu* QtSettingsWindow::trayMenu()
 {
     makeControls(true);
-    m_menu->popup(QCursor::pos());
+    return m_menu.get();
+}
+
+void QtSettingsWindow::popupMenu()
+{
+    if (QMenu* menu = trayMenu())
+        menu->popup(QCursor::pos());
 }
 
 std::uintptr_t QtSettingsWindow::windowHandle() const

@@ -44,6 +44,9 @@ public:
     int twipsPerPixelX() const override;
     void unload() override;
 
+    /// The tray popup with its items, made now if it was not yet; it lives as long as this window.
+    QMenu* trayMenu();
+
     /// The top-level widget, for tests and screenshots.
     QWidget* widget() const;
 
@@ -54,6 +57,8 @@ private:
     /// The window's controls, or (|menuItems|) the popup's items, made once with the values kept.
     void makeControls(bool menuItems);
     void connectControl(QObject* made, const ControlSpec& control);
+    /// Gives each row's slider and value box the name of the row's label, for screen readers.
+    void nameByLabels();
     /// The position of |name| (at |index|) in the layout; -1 when there is none.
     int find(ControlName name, int index = 0) const;
     /// Keeps |text| (a caption, a field's text) or |value| (a slider's, a check box's) for

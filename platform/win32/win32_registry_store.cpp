@@ -151,8 +151,8 @@ StoreStatus Win32RegistryStore::save(std::string_view app, std::string_view sect
     }
 }
 
-StoreStatus Win32RegistryStore::update(std::string_view app, std::string_view section, std::string_view key,
-                                       const Change& change)
+StoreStatus Win32RegistryStore::whileLocked(std::string_view app, std::string_view section, std::string_view,
+                                            const std::function<StoreStatus()>& locked)
 {
     m_lastError.clear();
     try {
@@ -168,12 +168,13 @@ StoreStatus Win32RegistryStore::update(std::string_view app, std::string_view se
             CloseHandle(mutex);
             return fail("the settings stay locked by another process");
         }
-        StoreStatus result = StoreStatus::Ok;
-        const StoredText current = read(app, section, key);
-        if (current.status == StoreStatus::Failed && !m_lastError.empty()) {
-            result = StoreStatus::Failed;
-        } else if (const std::optional<std::string> next = change(current)) {
-            result = save(app, section, key, *next);
+        StoreStatus result = StoreStatus::Failed;
+        try {
+            result = locked();
+        } catch (...) {
+            ReleaseMutex(mutex);
+            CloseHandle(mutex);
+            throw;
         }
         ReleaseMutex(mutex);
         CloseHandle(mutex);

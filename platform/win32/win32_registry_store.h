@@ -28,10 +28,6 @@ public:
     /// Deletes the section's key with every value and subkey under it; the application's key
     /// and its other values stay.
     StoreStatus removeSection(std::string_view app, std::string_view section) override;
-    /// Holds a named mutex of the session ("Local\<app>.<section>.Update") from the read to the
-    /// write, so two updates of any processes never interleave.
-    StoreStatus update(std::string_view app, std::string_view section, std::string_view key,
-                       const Change& change) override;
     std::string lastError() const override { return m_lastError; }
     /// Watches HKEY_CURRENT_USER\Software\<watchedApp> with all its sections, also while it is
     /// missing, on a thread that sleeps until the registry tells of a change (Win32RegistryWatch).
@@ -42,6 +38,12 @@ public:
     /// name would address a different key (deleting "Software\Pavro\" would take the whole
     /// application's key with it).
     static std::wstring sectionPath(std::string_view app, std::string_view section);
+
+protected:
+    /// Holds a named mutex of the session ("Local\<app>.<section>.Update") from the read to the
+    /// write, so two updates of any processes never interleave.
+    StoreStatus whileLocked(std::string_view app, std::string_view section, std::string_view key,
+                            const std::function<StoreStatus()>& locked) override;
 
 private:
     StoreStatus fail(std::string reason);

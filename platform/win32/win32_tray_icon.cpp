@@ -44,7 +44,7 @@ int smallIconSize()
     return size > 0 ? size : GetSystemMetrics(SM_CXSMICON);
 }
 
-// The resource holds the image at 16, 20, 24, 32 and 48 px: the system picks the nearest.
+// The resource holds the image at 16, 20, 24, 32, 40, 48, 64 and 256 px: the system picks the nearest.
 HICON loadIcon(HINSTANCE instance, int id, int size)
 {
     return static_cast<HICON>(

@@ -90,6 +90,26 @@ void X11KeyGrabs::plan(Display* display, const X11KeyTable& table)
     }
 }
 
+bool X11KeyGrabs::essentialStatesTakenSince(Display* display) const
+{
+    const Window root = DefaultRootWindow(display);
+    const unsigned lockStates[] = {0, LockMask, m_numLock, LockMask | m_numLock};
+    X11ErrorTrap trap(display);
+    for (const Key& key : m_keys) {
+        if (std::find(m_essential.begin(), m_essential.end(), key.keycode) == m_essential.end())
+            continue;
+        for (const unsigned state : lockStates) {
+            if (state >= 256 || !key.wanted[state] || key.failed[state])
+                continue;
+            XGrabKey(display, static_cast<int>(key.keycode), state, root, False, GrabModeAsync, GrabModeAsync);
+            XUngrabKey(display, static_cast<int>(key.keycode), state, root);
+        }
+    }
+    trap.sync();
+    return std::any_of(trap.errors().begin(), trap.errors().end(),
+                       [](const X11TrappedError& error) { return error.requestCode == X_GrabKey; });
+}
+
 std::string X11KeyGrabs::apply(Display* display)
 {
     const Window root = DefaultRootWindow(display);

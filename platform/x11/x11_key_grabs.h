@@ -31,6 +31,11 @@ public:
     /// string, or why the capture cannot work: an arrow or Enter held without modifiers (Lock
     /// and NumLock aside) by another client, or no key to capture. No error trap needed.
     std::string apply(Display* display);
+    /// Whether another client has taken, since plan(), one of the unmodified states (Lock and
+    /// NumLock aside) of an arrow or Enter that plan() found free: a plan reused without this
+    /// check would grab through XInput2 past the other client's core grab and never be told.
+    /// One round trip and an error trap, before apply().
+    bool essentialStatesTakenSince(Display* display) const;
     /// Drops every grab apply() made.
     void remove(Display* display) noexcept;
     Counts counts() const noexcept;

@@ -19,14 +19,40 @@ bool X11KeyQueue::push(std::uint32_t message, std::uint32_t vkCode, bool pressSe
     const std::uint32_t room = kCapacity - (written - m_read.load(std::memory_order_acquire));
     const bool release = message == kWmKeyUp || message == kWmSysKeyUp;
     const int key = keyIndex(vkCode);
-    // Room for one release per key whose press is queued is always there: presses and lone
-    // releases only get in while more than kKeys slots are free, and each queued press holds
-    // at most one of those kKeys slots until its release takes it.
-    const bool owed = release && key >= 0 && m_pressQueued[static_cast<std::size_t>(key)];
-    if (!owed && room <= kKeys)
-        return false;
-    if (key >= 0)
-        m_pressQueued[static_cast<std::size_t>(key)] = !release;
+    // Every press that gets in as fresh keeps a slot back for its release (m_owed): the room
+    // never falls below m_owed. Any other key (the capture pushes none) pairs with nothing.
+    if (key < 0)
+        return room > kKeys && put(written, message, vkCode, pressSentAhead);
+    KeyState& state = m_keys[static_cast<std::size_t>(key)];
+    if (release) {
+        if (state == KeyState::PressDropped) {
+            state = KeyState::Up;
+            return false;
+        }
+        if (state == KeyState::PressQueued) {
+            // Its slot was kept back since the press.
+            state = KeyState::Up;
+            --m_owed;
+        } else if (room <= kKeys) {
+            return false;  // a release without a press: owed releases come first
+        }
+    } else if (state == KeyState::PressQueued) {
+        if (room <= kKeys)
+            return false;  // a repeat: the room left is for fresh presses and owed releases
+    } else {
+        if (room < m_owed + 2) {
+            state = KeyState::PressDropped;
+            return false;
+        }
+        state = KeyState::PressQueued;
+        ++m_owed;
+    }
+    return put(written, message, vkCode, pressSentAhead);
+}
+
+bool X11KeyQueue::put(std::uint32_t written, std::uint32_t message, std::uint32_t vkCode,
+                      bool pressSentAhead) noexcept
+{
     // Messages fit in 16 bits (256 to 261), virtual-key codes in 8; the flag takes bit 15.
     m_slots[written & (kCapacity - 1)] = (message << 16) | (pressSentAhead ? kSentAhead : 0u) | (vkCode & 0xFFu);
     m_written.store(written + 1, std::memory_order_release);
@@ -51,5 +77,6 @@ void X11KeyQueue::reset() noexcept
 {
     m_written.store(0);
     m_read.store(0);
-    m_pressQueued.fill(false);
+    m_keys.fill(KeyState::Up);
+    m_owed = 0;
 }

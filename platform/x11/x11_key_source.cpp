@@ -99,8 +99,10 @@ public:
     static void recheck(void* reader) noexcept { ring(static_cast<Reader*>(reader)->m_wakeSelf); }
 
     X11KeyQueue& queue() noexcept { return m_queue; }
-    /// The UI thread is about to drain the queue: the next event signals it again.
-    void acknowledgeWake() noexcept { m_uiWakePending.store(false); }
+    /// The UI thread drained its eventfd and is about to drain the queue: the next event
+    /// signals it again. Everything queued before the signal that this takes back is visible
+    /// to the drain that follows (see wakeUi()).
+    void acknowledgeWake() noexcept { m_uiWakePending.exchange(false, std::memory_order_acq_rel); }
     /// The UI thread is done with one more Enter event: the sink returned, and any button
     /// event it sent is flushed.
     void enterHandled() noexcept { m_enterHandled.fetch_add(1); }
@@ -132,6 +134,7 @@ private:
     std::array<std::uint8_t, 256> m_downVk{};
     int m_wakeSelf = -1;
     std::atomic<bool> m_stop{false};
+    /// A signal is on its way to the UI thread that it has not acknowledged yet.
     std::atomic<bool> m_uiWakePending{false};
     std::atomic<bool> m_keymapChanged{false};
     std::atomic<Regrab*> m_pendingRegrab{nullptr};
@@ -316,8 +319,16 @@ void X11KeySource::Reader::hand(std::uint32_t message, std::uint8_t vk) noexcept
 
 void X11KeySource::Reader::wakeUi() noexcept
 {
-    // One signal per drain of the UI thread, however many events it finds.
-    if (!m_uiWakePending.exchange(true))
+    // One signal per drain of the UI thread, however many events it finds. Both sides change
+    // the flag with an acq_rel read-modify-write, so the changes fall in one order in which
+    // each reads the one just before it:
+    // - after the UI thread's acknowledgement, this reads false and rings; the ring also comes
+    //   after the eventfd drain that preceded the acknowledgement, so that drain cannot eat it;
+    // - before it, this reads true and does not ring, but the acknowledgement reads what this
+    //   wrote, so the pops that follow it see everything queued before this call.
+    // A plain store of false would synchronize with nothing: on a weakly ordered CPU the pops
+    // could miss an event (an arrow's release, say) that this thread then rang for no more.
+    if (!m_uiWakePending.exchange(true, std::memory_order_acq_rel))
         ring(m_setup.wakeUi);
 }
 
@@ -399,7 +410,13 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
     bool reusePlan = m_plannedTable && *m_plannedTable == *setup.table;
     if (reusePlan)
         setup.grabs = m_plannedGrabs;
-    else
+    // The plan may be reused only while nobody has taken an arrow or Enter since: otherwise the
+    // grabs would go through and the keys to the other client, with no failure to report.
+    if (reusePlan && setup.grabs.essentialStatesTakenSince(display)) {
+        setup.grabs = {};
+        reusePlan = false;
+    }
+    if (!reusePlan)
         setup.grabs.plan(display, *setup.table);
     X11KeyGrabs planned = setup.grabs;
     std::string problem = setup.grabs.apply(display);

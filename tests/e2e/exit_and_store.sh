@@ -35,6 +35,20 @@ for signal in TERM INT HUP; do
         [[ $(xdotool getmouselocation --shell | sed -n "s/^X=//p") == "$x" ]]'
 done
 
+# --- While the exit's save waits for another process's hold on the store, keys are the desktop's ---
+new_profile exit-waits
+start_pavro || abort "Pavro did not start"
+start_probe 100 150 1000 600
+switch_by_second_launch 1
+flock "$(dirname "$CONF")" sleep 3 &
+track $!
+wait_until 5 bash -c "! flock -n '$(dirname "$CONF")' true" || abort "the store could not be held"
+kill -TERM "$PAVRO_PID"
+right_reaches_probe() { xdotool key Right; sleep 0.05; probe_has '^KeyPress Right '; }
+check "during the exit's wait for the store, Right reaches the probe" wait_until 1 right_reaches_probe
+check "... while Pavro still waits" pavro_alive
+check "... and Pavro ends" wait_until 10 pavro_ended
+
 # --- Odd and hostile values keep Pavro running and are written back as they were ---
 new_profile hostile-text
 write_store '[Settings]\nStdDist=abc\nFastDist=1e400\nTimeFast=99999999999999999999\nRefresh=\nLoadStart=0\nScanCode=2\nOnOff=0\n'

@@ -96,11 +96,12 @@ tray_icon() {
     return 1
 }
 
-# menu_window: a popup menu or message of ours, a viewable override-redirect window on the root.
+# menu_window [class]: a popup menu or message of ours (or of the program of that window class), a
+# viewable override-redirect window on the root.
 menu_window() {
     local w root
     root=$(root_id)
-    for w in $(xdotool search --onlyvisible --class Pavro 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --class "${1:-Pavro}" 2>/dev/null); do
         [[ $(parent_of "$w") == "$root" ]] || continue
         xwininfo -id "$w" | grep -q 'Override Redirect State: yes' && { echo "$w"; return 0; }
     done

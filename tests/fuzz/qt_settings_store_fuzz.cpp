@@ -1,17 +1,12 @@
-// The Linux settings store reading arbitrary file bytes: the input is the whole settings file.
-// Reading never crashes and gives Ok, Missing or Failed; then, as at an exit, every value read
-// as text is saved back with that text by the same store, which must succeed; and a fresh store
-// then reads every readable or missing key exactly as before (nothing saved changed, nothing
-// unsaved was lost).
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
+// The Linux settings store's file text from arbitrary bytes: the input is the whole settings
+// file, parsed in memory. Reading never crashes and gives Ok, Missing or Failed; then, as at an
+// exit, every value read as text is saved back with that text, which must leave the file as it
+// was; a new value must read back as saved without changing
+// any other key, and removing the section must take its keys and nothing else.
 #include <array>
+#include <string>
 
-#include "platform/qt/qt_settings_store.h"
+#include "platform/qt/settings_file_text.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -20,70 +15,42 @@ constexpr std::string_view kKeys[] = {"StdDist",   "FastDist", "TimeFast", "Refr
                                       "LoadStart", "ScanCode", "version",  "OnOff"};
 using Reading = std::array<StoredText, std::size(kKeys)>;
 
-QString settingsFile;
-
-Reading readAll(QtSettingsStore& store)
+Reading readAll(const SettingsFileText& file, std::string_view section = "Settings")
 {
     Reading reading;
     for (std::size_t i = 0; i < std::size(kKeys); ++i)
-        reading[i] = store.read("Pavro", "Settings", kKeys[i]);
+        reading[i] = file.value(section, kKeys[i]);
     return reading;
 }
 
 } // namespace
 
-// A "@Variant(...)" value can claim a list of a billion items, and Qt then asks for a block of
-// many gigabytes that it never touches; it copes when the request fails. The sanitizer would
-// shadow the whole block, so here such a request fails, as on a machine with less memory.
-extern "C" const char* __asan_default_options()
-{
-    return "max_allocation_size_mb=1024:allocator_may_return_null=1";
-}
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    // A private configuration folder, in memory where the system offers it: every input writes
-    // the file a few times.
-    const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
-                                                                            : QDir::tempPath();
-    static QTemporaryDir root(base + QStringLiteral("/pavro-fuzz-XXXXXX"));
-    FUZZ_CHECK(root.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath(QStringLiteral("config"))));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.path()));
-    settingsFile = QtSettingsStore::filePath("Pavro");
-    FUZZ_CHECK(QDir().mkpath(QFileInfo(settingsFile).absolutePath()));
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    {
-        QFile file(settingsFile);
-        FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        FUZZ_CHECK(file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size))
-                   == static_cast<qint64>(size));
+    const SettingsFileText original(std::string(reinterpret_cast<const char*>(data), size));
+    const Reading first = readAll(original);
+    const Reading other = readAll(original, "Other");
+    for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+        FUZZ_CHECK(first[i].status == StoreStatus::Ok || first[i].text.empty());
+        if (first[i].status == StoreStatus::Ok)
+            FUZZ_CHECK(original.withValue("Settings", kKeys[i], first[i].text) == original.bytes());
     }
 
-    Reading first;
-    {
-        QtSettingsStore store;
-        first = readAll(store);
-        for (std::size_t i = 0; i < std::size(kKeys); ++i) {
-            const StoredText& value = first[i];
-            FUZZ_CHECK(value.status == StoreStatus::Ok || value.text.empty());
-            if (value.status == StoreStatus::Ok)
-                FUZZ_CHECK(store.save("Pavro", "Settings", kKeys[i], value.text) == StoreStatus::Ok);
-        }
+    // A value with every character that needs care, saved over whatever is there.
+    const std::string value = " ,;=\"\\\n\r\t\x01\xef\xbb\xbf@x ";
+    if (const std::optional<std::string> next = original.withValue("Settings", "Refresh", value)) {
+        const SettingsFileText edited(*next);
+        Reading expected = first;
+        expected[3] = {StoreStatus::Ok, value};
+        FUZZ_CHECK(readAll(edited) == expected);
+        FUZZ_CHECK(readAll(edited, "Other") == other);
     }
-    // A value that read as Failed may come back in another form: QSettings rewrites the whole
-    // file and drops what it cannot write. The program never took such a value, and replaces it
-    // at its exit.
-    QtSettingsStore fresh;
-    const Reading again = readAll(fresh);
-    for (std::size_t i = 0; i < std::size(kKeys); ++i) {
-        if (first[i].status != StoreStatus::Failed)
-            FUZZ_CHECK(again[i].status == first[i].status && again[i].text == first[i].text);
+
+    if (const std::optional<std::string> next = original.withoutSection("Settings")) {
+        const SettingsFileText removed(*next);
+        for (const StoredText& left : readAll(removed))
+            FUZZ_CHECK(left.status == StoreStatus::Missing);
+        FUZZ_CHECK(readAll(removed, "Other") == other);
     }
     return 0;
 }

@@ -7,6 +7,32 @@
 
 set -u
 
+# A suite that sets E2E_PRIVATE_BUS=1 before sourcing runs again inside a D-Bus session bus of its
+# own, which ends with it (and with it the services the bus started). The bus starts the system's
+# session services on demand, except those whose file names match E2E_BUS_WITHOUT (a pattern).
+if [[ -n ${E2E_PRIVATE_BUS:-} && -z ${E2E_IN_PRIVATE_BUS:-} ]]; then
+    E2E_BUS_DIR=$(mktemp -d /tmp/pavro-bus.XXXXXX)
+    mkdir "$E2E_BUS_DIR/services"
+    for service in /usr/share/dbus-1/services/*.service; do
+        # shellcheck disable=SC2053  # a pattern on purpose
+        [[ -n ${E2E_BUS_WITHOUT:-} && $(basename "$service") == $E2E_BUS_WITHOUT ]] ||
+            ln -s "$service" "$E2E_BUS_DIR/services/"
+    done
+    cat >"$E2E_BUS_DIR/session.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <servicedir>$E2E_BUS_DIR/services</servicedir>
+  <policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
+</busconfig>
+CONF
+    exec env E2E_IN_PRIVATE_BUS=1 E2E_BUS_DIR="$E2E_BUS_DIR" \
+        dbus-run-session --config-file="$E2E_BUS_DIR/session.conf" -- bash "$0" "$@"
+fi
+
 E2E_WORK=$(mktemp -d /tmp/pavro-e2e.XXXXXX)
 E2E_CURRENT=$(basename "$0" .sh)
 E2E_PIDS=()
@@ -49,14 +75,15 @@ abort() {
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-# wait_until <timeout seconds> <command...>: polls every 10 ms until the command succeeds.
+# wait_until <timeout seconds> <command...>: polls every 10 ms (E2E_POLL_SECONDS) until the
+# command succeeds.
 wait_until() {
     local limit=$1
     shift
     local deadline=$(($(now_ms) + limit * 1000))
     until "$@"; do
         (($(now_ms) < deadline)) || return 1
-        sleep 0.01
+        sleep "${E2E_POLL_SECONDS:-0.01}"
     done
 }
 
@@ -82,7 +109,7 @@ cleanup() {
     if [[ -n ${E2E_DISPLAY_NUMBER:-} ]]; then
         wait_until 5 test ! -e "/tmp/.X${E2E_DISPLAY_NUMBER}-lock" || true
     fi
-    rm -rf "$E2E_WORK"
+    rm -rf "$E2E_WORK" "${E2E_BUS_DIR:-}"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -128,6 +155,48 @@ tray_ready() {
     xwininfo -root -tree 2>/dev/null | grep -q '("panel" "trayer")' &&
         { [[ -z ${SELECTION_OWNER_BIN:-} ]] || "$SELECTION_OWNER_BIN" _NET_SYSTEM_TRAY_S0 >/dev/null; }
 }
+
+# start_sni_tray: xfce4-panel with nothing but its status tray, the StatusNotifierItem host, on a
+# private bus (E2E_PRIVATE_BUS); the icon's centre is then at PANEL_ICON. Its settings daemon is
+# started by the bus, so the bus is told where the panel's configuration and caches live.
+start_sni_tray() {
+    local config=$E2E_WORK/panel/config
+    mkdir -p "$config/xfce4/xfconf/xfce-perchannel-xml"
+    cat >"$config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml" <<'PANEL'
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="icon-size" type="uint" value="16"/>
+      <property name="size" type="uint" value="26"/>
+      <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+PANEL
+    XDG_CONFIG_HOME=$config XDG_CACHE_HOME=$E2E_WORK/panel/cache XDG_DATA_HOME=$E2E_WORK/panel/data \
+        dbus-update-activation-environment DISPLAY XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME
+    XDG_CONFIG_HOME=$config XDG_CACHE_HOME=$E2E_WORK/panel/cache xfce4-panel >"$E2E_WORK/xfce4-panel.log" 2>&1 &
+    track $!
+    wait_until 20 sni_host_registered || abort "xfce4-panel did not host StatusNotifierItems"
+    PANEL_ICON="12 12"
+}
+
+# sni_watcher_property <name>: a property of the StatusNotifierWatcher, as dbus-send prints it.
+sni_watcher_property() {
+    dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher "string:$1" 2>/dev/null
+}
+
+sni_host_registered() { sni_watcher_property IsStatusNotifierHostRegistered | grep -q 'boolean true'; }
 
 start_desktop() {
     start_x

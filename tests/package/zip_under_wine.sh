@@ -15,7 +15,7 @@ readonly SETTINGS_KEY='HKCU\Software\Pavro\Settings'
 
 if [[ ${1:-} == session ]]; then
     work=${2:?} folder=${3:?}
-    export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+    export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win64
     pids=()
     cleanup() {
         "$WINESERVER" -k >/dev/null 2>&1

@@ -3,15 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <sstream>
+#include <thread>
 
 #include "platform/qt/qt_instance_lock.h"
+#include "quiet_event_sink.h"
 
 namespace {
 
@@ -79,6 +83,59 @@ TEST_F(QtInstanceLockTest, KeepsAnOldLockOfALiveHolder)
 
     QtInstanceLock lock(QStringLiteral("Pavro"), &m_errors);
     EXPECT_FALSE(lock.tryAcquire());
+}
+
+// What the running copy does with a later launch's request: shows the window; fails to save.
+struct RequestSink final : QuietEventSink {
+    bool instanceRequest(LaunchRequest request, std::string& reason) override
+    {
+        requests.push_back(request);
+        if (request == LaunchRequest::ShowSettings)
+            return true;
+        reason = "the disk is full";
+        return false;
+    }
+    std::vector<LaunchRequest> requests;
+};
+
+// A later launch's request reaches the holder's sink, over the socket file a crashed copy left
+// behind, and the holder's answer comes back to the launch.
+TEST_F(QtInstanceLockTest, RequestsReachTheHolderOverASocketLeftByACrash)
+{
+    int argc = 1;
+    char name[] = "qt_instance_lock_test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    QFile left(m_runtime.path() + QStringLiteral("/Pavro.socket"));
+    ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    left.close();
+
+    QtInstanceLock holder(QStringLiteral("Pavro"), &m_errors);
+    ASSERT_TRUE(holder.tryAcquire());
+    RequestSink sink;
+    holder.setEventSink(&sink);
+    QtInstanceLock later(QStringLiteral("Pavro"), &m_errors);
+    ASSERT_FALSE(later.tryAcquire());
+
+    // The launch waits for its answer; the holder answers from its event loop.
+    const auto forward = [&](LaunchRequest request, std::string& reason) {
+        std::atomic<bool> done = false;
+        bool result = false;
+        std::thread launch([&] {
+            result = later.forward(request, reason);
+            done = true;
+        });
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        launch.join();
+        return result;
+    };
+    std::string reason;
+    EXPECT_TRUE(forward(LaunchRequest::ShowSettings, reason));
+    EXPECT_FALSE(forward(LaunchRequest::Exit, reason));
+    EXPECT_EQ(reason, "the disk is full");
+    EXPECT_EQ(sink.requests, (std::vector<LaunchRequest>{LaunchRequest::ShowSettings, LaunchRequest::Exit}));
+    EXPECT_TRUE(m_errors.str().empty()) << m_errors.str();
 }
 
 }  // namespace

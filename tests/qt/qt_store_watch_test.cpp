@@ -17,23 +17,13 @@
 #include <utility>
 #include <vector>
 
-#include "platform/form_event_sink.h"
 #include "platform/qt/qt_settings_store.h"
+#include "quiet_event_sink.h"
 
 namespace {
 
-struct StoreSink final : FormEventSink {
+struct StoreSink final : QuietEventSink {
     void storeChanged(bool watching) override { ++(watching ? changes : losses); }
-    void controlClicked(ControlName) override {}
-    void HScroll1_UserChange(int, int) override {}
-    void HScroll1_Scroll(int, ScrollAction, int) override {}
-    void chkDefault_UserChange(int, int) override {}
-    void trayEvent(TrayEvent) override {}
-    void Timer1_Timer() override {}
-    void closeRequested() override {}
-    void Form_Resize() override {}
-    void sessionEnding() override {}
-    void renewKeyCapture() override {}
     int changes = 0;
     int losses = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QIcon>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
@@ -10,6 +11,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <utility>
 
 #include "platform/form_event_sink.h"
@@ -41,6 +43,7 @@ struct CountingSink final : FormEventSink {
     void Form_Resize() override { ++calls; }
     void sessionEnding() override { ++calls; }
     void renewKeyCapture() override { ++calls; }
+    void suspendKeyCapture() override { ++calls; }
     void storeChanged(bool) override { ++calls; }
     int calls = 0;
 };
@@ -124,17 +127,24 @@ TEST(QtSettingsWindowTest, ControlsMadeOnFirstShowStartFromEveryValueSetBefore)
     popup()->close();
 }
 
-// The images compiled in are the .ico files' own, pixel for pixel (the build converts them).
-TEST(QtTrayIconTest, ImagesAreTheIconFiles)
+// The images compiled in are the renders, pixel for pixel, at each size the panels ask for.
+// Compared premultiplied: a pixmap keeps its pixels so, and the edges' half-transparent pixels
+// do not survive the way back to straight alpha exactly.
+TEST(QtTrayIconTest, ImagesAreTheRendersAtEverySize)
 {
-    const std::pair<TrayImage, const char*> images[] = {{TrayImage::Active, PAVRO_ACTIVE_ICO},
-                                                        {TrayImage::Inactive, PAVRO_INACTIVE_ICO}};
-    for (const auto& [image, file] : images) {
-        const QImage expected = QImage(QString::fromUtf8(file)).convertToFormat(QImage::Format_ARGB32);
-        ASSERT_FALSE(expected.isNull()) << file;
-        const QImage shown = QtTrayIcon::icon(image).pixmap(expected.size()).toImage().convertToFormat(
-            QImage::Format_ARGB32);
-        EXPECT_EQ(shown, expected) << file;
+    const std::pair<TrayImage, const char*> images[] = {{TrayImage::Active, "active"}, {TrayImage::Inactive, "inactive"}};
+    const int sizes[] = {16, 20, 22, 24, 32, 40, 48, 64};
+    for (const auto& [image, state] : images) {
+        const QIcon icon = QtTrayIcon::icon(image);
+        EXPECT_EQ(icon.availableSizes().size(), std::size(sizes)) << state;
+        for (const int size : sizes) {
+            const QString file = QStringLiteral("%1/pavro-%2-%3.png").arg(PAVRO_RENDERED_ICONS).arg(state).arg(size);
+            const QImage expected = QImage(file).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            ASSERT_FALSE(expected.isNull()) << file.toStdString();
+            EXPECT_EQ(icon.pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                      expected)
+                << file.toStdString();
+        }
     }
     EXPECT_TRUE(QtTrayIcon::icon(TrayImage::None).isNull());
 }

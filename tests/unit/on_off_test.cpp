@@ -353,6 +353,23 @@ TEST(KeyCapture, EnterHeldAloneIsLetGoWhenInputLeavesReach)
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
 }
 
+// Ctrl+Z: before the process stops, the capture and the pressed button go; control stays on,
+// and the capture comes back when the process continues.
+TEST(Switch, SuspendingForAStopReleasesCaptureAndButtonUntilRenewed)
+{
+    Session session;
+    auto p = session.launch();
+    p->form.mnuOnOff_Click();
+    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->log().clear();
+    p->form.suspendKeyCapture();
+    EXPECT_EQ(p->log().all(), (Calls{"mouse_event 4", "UnhookWindowsHookEx 256"}));
+    EXPECT_FALSE(p->platform.keys.installed());
+    EXPECT_EQ(p->form.state().IsOn, kTrue);
+    p->form.renewKeyCapture();
+    EXPECT_TRUE(p->platform.keys.installed());
+}
+
 TEST(Timer, IntervalZeroTicksAtTheTimersFloorWithoutSpinning)
 {
     EXPECT_EQ(TimerPeriodFor(0), 1);

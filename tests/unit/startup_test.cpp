@@ -150,9 +150,9 @@ TEST(Exit, SavesTheSevenKeysRemovesTheIconAndTheCapture)
     p->log().clear();
     p->form.mnuExit_Click();
     EXPECT_EQ(p->log().all(),
-              (Calls{"SaveSetting StdDist=abc", "SaveSetting FastDist=80", "SaveSetting TimeFast=250",
-                     "SaveSetting Refresh=25", "SaveSetting LoadStart=0", "SaveSetting ScanCode=2",
-                     "SaveSetting version=10016", "NIM_DELETE", "UnhookWindowsHookEx 0", "Unload"}));
+              (Calls{"UnhookWindowsHookEx 0", "SaveSetting StdDist=abc", "SaveSetting FastDist=80",
+                     "SaveSetting TimeFast=250", "SaveSetting Refresh=25", "SaveSetting LoadStart=0",
+                     "SaveSetting ScanCode=2", "SaveSetting version=10016", "NIM_DELETE", "Unload"}));
     EXPECT_TRUE(p->form.ended());
     EXPECT_EQ(session.store.value("OnOff"), "0") << "exit doesn't write the on/off state";
     // Ticks that the platform still delivers after the end do nothing.
@@ -188,8 +188,8 @@ TEST(Exit, AFailingSaveStopsTheSaveButNotTheExit)
     p->log().clear();
     p->form.mnuExit_Click();
     EXPECT_EQ(p->log().only({"SaveSetting", "NIM_", "Unhook", "Unload"}),
-              (Calls{"SaveSetting StdDist=25", "SaveSetting FastDist=80", "SaveSetting TimeFast=250", "NIM_DELETE",
-                     "UnhookWindowsHookEx 256", "Unload"}));
+              (Calls{"UnhookWindowsHookEx 256", "SaveSetting StdDist=25", "SaveSetting FastDist=80",
+                     "SaveSetting TimeFast=250", "NIM_DELETE", "Unload"}));
     EXPECT_FALSE(p->platform.keys.installed());
     EXPECT_NE(p->platform.errors.str().find("could not all be saved"), std::string::npos);
     EXPECT_TRUE(p->form.exitSaveFailed());
@@ -207,14 +207,16 @@ std::unique_ptr<Process> onWithAnEditAndEnterHeld(Session& session)
     return p;
 }
 
-// The system ends the session (logout, shutdown, SIGTERM): the real exit, not a hide.
+// The system ends the session (logout, shutdown, SIGTERM): the real exit, not a hide. The
+// button and the capture go before the save, which may wait for another process's hold on
+// the store while the user types on.
 TEST(Exit, SessionEndIsTheRealExitAndReleasesAHeldButton)
 {
     Session session;
     auto p = onWithAnEditAndEnterHeld(session);
     p->form.sessionEnding();
     EXPECT_EQ(p->log().only({"SaveSetting StdDist", "NIM_DELETE", "mouse_event", "Unhook", "Unload"}),
-              (Calls{"SaveSetting StdDist=30", "NIM_DELETE", "mouse_event 4", "UnhookWindowsHookEx 256", "Unload"}));
+              (Calls{"mouse_event 4", "UnhookWindowsHookEx 256", "SaveSetting StdDist=30", "NIM_DELETE", "Unload"}));
     EXPECT_EQ(session.store.value("StdDist"), "30");
     EXPECT_TRUE(p->form.ended());
     p->log().clear();
@@ -244,6 +246,57 @@ TEST(Exit, ALostDisplaySavesTheSettingsOnly)
     p->form.sessionEnding();
     p->form.displayLost();
     EXPECT_EQ(p->log().all(), Calls{});
+}
+
+// Pavro --settings and Pavro --exit: the request reaches the copy that runs; with none running,
+// --settings starts one that shows its window and --exit starts nothing.
+TEST(LaunchRequests, ReachTheRunningCopyOrStartAsTheyShould)
+{
+    {
+        Session session;
+        auto p = std::make_unique<Process>(session.store, session.locks);
+        p->form.Form_Load(LaunchRequest::Exit);
+        EXPECT_TRUE(p->form.ended());
+        EXPECT_EQ(p->form.exitCode(), 1);
+        EXPECT_NE(p->form.exitReason().find("not running"), std::string::npos);
+        EXPECT_EQ(p->log().only({"SaveSetting", "NIM_", "Show"}), Calls{});
+    }
+    {
+        Session session;
+        auto p = std::make_unique<Process>(session.store, session.locks);
+        p->form.Form_Load(LaunchRequest::ShowSettings);
+        EXPECT_FALSE(p->form.ended());
+        EXPECT_TRUE(p->platform.view.visible);
+        EXPECT_EQ(session.store.value("OnOff"), "0");
+    }
+    {
+        Session session;
+        auto running = session.launch();
+        auto later = std::make_unique<Process>(session.store, session.locks);
+        later->form.Form_Load(LaunchRequest::ShowSettings);
+        EXPECT_TRUE(later->form.ended());
+        EXPECT_EQ(later->form.exitCode(), 0);
+        EXPECT_TRUE(running->platform.view.visible);
+        EXPECT_EQ(session.store.value("OnOff"), "0");  // not switched
+
+        auto last = std::make_unique<Process>(session.store, session.locks);
+        last->form.Form_Load(LaunchRequest::Exit);
+        EXPECT_EQ(last->form.exitCode(), 0);
+        EXPECT_TRUE(running->form.ended());
+        EXPECT_EQ(session.store.value("version"), "10016");  // saved as "&Exit" saves
+    }
+}
+
+TEST(LaunchRequests, AnExitThatCouldNotSaveIsToldToTheLaunch)
+{
+    Session session;
+    auto running = session.launch();
+    session.store.failSaves = {"StdDist"};
+    auto later = std::make_unique<Process>(session.store, session.locks);
+    later->form.Form_Load(LaunchRequest::Exit);
+    EXPECT_TRUE(running->form.ended());
+    EXPECT_EQ(later->form.exitCode(), 1);
+    EXPECT_NE(later->form.exitReason().find("could not save"), std::string::npos);
 }
 
 } // namespace

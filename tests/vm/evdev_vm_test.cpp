@@ -26,6 +26,7 @@
 #include "platform/evdev/evdev_key_source.h"
 #include "platform/evdev/evdev_pointer.h"
 #include "platform/evdev/uinput_device.h"
+#include "test_keyboard.h"
 
 namespace {
 
@@ -67,22 +68,7 @@ Events drain(int fd)
 /// The user's keyboard: a plain one, not recognisable as Pavro's, made through uinput.
 class TestKeyboard {
 public:
-    TestKeyboard()
-    {
-        ioctl(m_fd, UI_SET_EVBIT, EV_KEY);
-        for (int code = KEY_ESC; code <= KEY_MICMUTE; ++code)
-            ioctl(m_fd, UI_SET_KEYBIT, code);
-        ioctl(m_fd, UI_SET_EVBIT, EV_MSC);
-        ioctl(m_fd, UI_SET_MSCBIT, MSC_SCAN);
-        ioctl(m_fd, UI_SET_EVBIT, EV_LED);
-        ioctl(m_fd, UI_SET_LEDBIT, LED_NUML);
-        uinput_setup setup{};
-        setup.id = {BUS_USB, 0x1234, 0x5678, 1};
-        std::strcpy(setup.name, "Test keyboard");
-        ioctl(m_fd, UI_DEV_SETUP, &setup);
-        ioctl(m_fd, UI_DEV_CREATE);
-        m_node = uinputEventNode(m_fd);
-    }
+    TestKeyboard() : m_fd(createTestKeyboard("Test keyboard")), m_node(uinputEventNode(m_fd)) {}
     ~TestKeyboard() { unplug(); }
     void unplug()
     {
@@ -93,21 +79,13 @@ public:
         }
     }
     void send(const Events& events) { put(m_fd, events); }
-    /// Whether someone holds a grab on it: a grab of our own then fails with EBUSY.
-    bool grabbed() const
-    {
-        const int fd = open(m_node.c_str(), O_RDONLY | O_NONBLOCK);
-        const bool busy = ioctl(fd, EVIOCGRAB, 1) != 0 && errno == EBUSY;
-        if (!busy)
-            ioctl(fd, EVIOCGRAB, 0);
-        close(fd);
-        return busy;
-    }
+    /// Whether someone holds a grab on it.
+    bool grabbed() const { return grabbedByOther(m_node); }
     /// What the holder of the grab set on this keyboard: LED events among others.
     Events written() { return drain(m_fd); }
 
 private:
-    int m_fd = open("/dev/uinput", O_RDWR | O_NONBLOCK);
+    int m_fd;
     std::string m_node;
 };
 

@@ -13,7 +13,8 @@ readonly WINE=/usr/lib/wine/wine64
 readonly WINESERVER=/usr/lib/wine/wineserver
 export WINEPREFIX=$PAVRO_WINEPREFIX
 export WINEDEBUG=${PAVRO_WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installers, and no menu entries or MIME types written into the user's home.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 
 readonly SETTINGS_KEY='HKCU\Software\Pavro\Settings'
@@ -38,7 +39,7 @@ stop_programs() {
     for environ in /proc/[0-9]*/environ; do
         pid=${environ#/proc/}
         pid=${pid%/environ}
-        tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && kill "$pid" 2>/dev/null
+        tr '\0' '\n' 2>/dev/null <"$environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && kill "$pid" 2>/dev/null
     done
 }
 

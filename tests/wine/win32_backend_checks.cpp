@@ -220,6 +220,7 @@ struct QuietSink : FormEventSink {
     void Form_Resize() override {}
     void sessionEnding() override {}
     void renewKeyCapture() override {}
+    void suspendKeyCapture() override {}
     void storeChanged(bool) override {}
 };
 

@@ -65,3 +65,31 @@ TEST(X11KeyQueue, WhenFullKeepsRoomForTheReleaseOfEveryQueuedPress)
     // Drained: presses get in again.
     EXPECT_TRUE(queue.push(kWmKeyDown, 13));
 }
+
+// A consumer that stalls while an arrow repeats: a fresh press that comes meanwhile still gets
+// in, and one that finds no room for its release too is dropped along with that release.
+TEST(X11KeyQueue, WhenFullAFreshPressGetsInOrGoesWithItsRelease)
+{
+    X11KeyQueue queue;
+    while (queue.push(kWmKeyDown, 39)) {
+    }
+    EXPECT_TRUE(queue.push(kWmKeyDown, 13)) << "a click during the repeats";
+    EXPECT_TRUE(queue.push(kWmKeyUp, 13));
+    EXPECT_TRUE(queue.push(kWmKeyDown, 37));
+    EXPECT_FALSE(queue.push(kWmKeyDown, 38)) << "no room left for its release";
+    EXPECT_FALSE(queue.push(kWmKeyDown, 40));
+    // The consumer catches up a little: Up's release goes the way of its press, and a repeat
+    // of the still held Down starts its hold after all.
+    std::uint32_t message = 0;
+    std::uint32_t vk = 0;
+    for (int i = 0; i < 8; ++i)
+        ASSERT_TRUE(queue.pop(message, vk));
+    EXPECT_FALSE(queue.push(kWmKeyUp, 38));
+    EXPECT_TRUE(queue.push(kWmKeyDown, 40));
+    EXPECT_TRUE(queue.push(kWmKeyUp, 40));
+
+    const std::vector<Pair> pairs = popAll(queue);
+    const std::vector<Pair> tail(pairs.end() - 5, pairs.end());
+    EXPECT_EQ(tail, (std::vector<Pair>{{kWmKeyDown, 13}, {kWmKeyUp, 13}, {kWmKeyDown, 37}, {kWmKeyDown, 40},
+                                       {kWmKeyUp, 40}}));
+}
