@@ -15,6 +15,7 @@
 
 #include <windows.h>
 
+#include "platform/fake/quiet_event_sink.h"
 #include "platform/form_event_sink.h"
 #include "platform/win32/win32_keyboard_hook.h"
 #include "platform/win32/win32_repeating_timer.h"
@@ -125,20 +126,9 @@ void deadlineArithmetic()
     std::printf("deadline_ns=%.1f\n", rounds[rounds.size() / 2]);
 }
 
-class TickRecorder final : public FormEventSink {
+class TickRecorder final : public QuietEventSink {
 public:
-    void controlClicked(ControlName) override {}
-    void HScroll1_UserChange(int, int) override {}
-    void HScroll1_Scroll(int, ScrollAction, int) override {}
-    void chkDefault_UserChange(int, int) override {}
-    void trayEvent(TrayEvent) override {}
     void Timer1_Timer() override { ticks.push_back(counter()); }
-    void closeRequested() override {}
-    void Form_Resize() override {}
-    void sessionEnding() override {}
-    void renewKeyCapture() override {}
-    void suspendKeyCapture() override {}
-    void storeChanged(bool) override {}
     std::vector<std::int64_t> ticks;
 };
 

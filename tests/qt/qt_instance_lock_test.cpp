@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "platform/qt/qt_instance_lock.h"
-#include "quiet_event_sink.h"
+#include "platform/fake/quiet_event_sink.h"
 
 namespace {
 

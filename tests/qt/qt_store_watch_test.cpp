@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/qt/qt_settings_store.h"
-#include "quiet_event_sink.h"
+#include "platform/fake/quiet_event_sink.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 
 #include <oleacc.h>
 
+#include "platform/fake/quiet_event_sink.h"
 #include "platform/form_event_sink.h"
 #include "platform/win32/win32_accessible_names.h"
 #include "platform/win32/win32_diagnostic_log.h"
@@ -208,23 +209,8 @@ void twipScaling()
     check(Win32SettingsWindow::pixelsFromTwips(125, 96) == 8, "125 twips round to 8 px");
 }
 
-// Takes no event; a check overrides the ones it is about.
-struct QuietSink : FormEventSink {
-    void Timer1_Timer() override {}
-    void controlClicked(ControlName) override {}
-    void HScroll1_UserChange(int, int) override {}
-    void HScroll1_Scroll(int, ScrollAction, int) override {}
-    void chkDefault_UserChange(int, int) override {}
-    void trayEvent(TrayEvent) override {}
-    void closeRequested() override {}
-    void Form_Resize() override {}
-    void sessionEnding() override {}
-    void renewKeyCapture() override {}
-    void suspendKeyCapture() override {}
-    void storeChanged(bool) override {}
-};
 
-struct TickSink final : QuietSink {
+struct TickSink final : QuietEventSink {
     void Timer1_Timer() override
     {
         if (++ticks == 1)
@@ -259,7 +245,7 @@ void timerFigure()
 }
 
 // Records when each tick came, on the performance counter.
-struct TickTimes final : QuietSink {
+struct TickTimes final : QuietEventSink {
     void Timer1_Timer() override
     {
         LARGE_INTEGER now{};
@@ -354,7 +340,7 @@ void countFullSpeed(bool wanted)
 }
 
 // Rests its timer from inside the third tick, as the program does once nothing moves.
-struct RestingSink final : QuietSink {
+struct RestingSink final : QuietEventSink {
     explicit RestingSink(RepeatingTimer& timer) : timer(timer) {}
     void Timer1_Timer() override
     {
@@ -400,7 +386,7 @@ void timerSystemRequests()
     }
 }
 
-struct StoreSink final : QuietSink {
+struct StoreSink final : QuietEventSink {
     void storeChanged(bool watching) override { ++(watching ? changes : losses); }
     int changes = 0;
     int losses = 0;
