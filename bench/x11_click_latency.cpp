@@ -8,8 +8,6 @@
 //   translate+inject   KeyboardProc until the button event is flushed to the server
 //   server -> client   the button event flushed until the measuring client reads ButtonPress
 //   total              XTest key sent until ButtonPress at the measuring client
-// Twice: with the engine injecting on the UI thread, and with the capture's thread clicking
-// ahead of it (X11KeySource::clickAheadWith).
 // The measuring client is a thread of its own with its own connection and window, blocked in
 // poll() between events like any idle client. Also, on the same server, the X server's own
 // MouseKeys (keypad 5 clicks): the floor for a click that never leaves the server.
@@ -225,8 +223,7 @@ struct CaptureRun {
     bool ok = true;
 };
 
-/// With |clickAhead|, the capture's thread sends the press itself (X11KeySource::clickAheadWith).
-CaptureRun measureCapture(bool clickAhead, int samples)
+CaptureRun measureCapture(int samples)
 {
     CaptureRun run;
     PavroState state;
@@ -234,7 +231,6 @@ CaptureRun measureCapture(bool clickAhead, int samples)
     X11InputInjector injector;
     HookKeys hook(state, source, injector);
     TimedSink sink(hook);
-    source.clickAheadWith(clickAhead ? &injector : nullptr);
     const std::uintptr_t handle = source.install(sink);
     if (handle == 0 || !injector.valid()) {
         std::fprintf(stderr, "capture or injector unavailable: %s\n", source.lastError().c_str());
@@ -277,9 +273,8 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
 
-    const CaptureRun engine = measureCapture(false, samples);
-    const CaptureRun ahead = measureCapture(true, samples);
-    if (!engine.ok || !ahead.ok)
+    const CaptureRun engine = measureCapture(samples);
+    if (!engine.ok)
         return 1;
     BareStages bare;
     std::vector<double> mouseKeys;
@@ -297,7 +292,7 @@ int main(int argc, char** argv)
     printRow("server -> socket (bare grabber)", bareSocket);
     printRow("decode (bare grabber)", bareDecode);
     printRow("ungrab (bare grabber)", bareUngrab);
-    std::printf(" the engine injects (UI thread):\n");
+    std::printf(" through the capture and the engine (UI thread):\n");
     const Figures sinkFigures = figures(engine.toSink);
     printRow("key -> KeyboardProc", sinkFigures);
     std::printf("  %-36s median %7.1f us\n", "  of which dispatch",
@@ -305,15 +300,11 @@ int main(int argc, char** argv)
     printRow("translate+inject", figures(engine.inject));
     printRow("server -> client", figures(engine.toClient));
     printRow("total", figures(engine.totals));
-    std::printf(" the capture's thread clicks ahead (clickAheadWith):\n");
-    printRow("key -> KeyboardProc (bookkeeping only)", figures(ahead.toSink));
-    printRow("total", figures(ahead.totals));
     printRow("MouseKeys (in the server), total", server);
-    if (server.median > 0)
-        for (const auto& [name, run] : {std::pair{"engine injects", &engine}, std::pair{"clicks ahead", &ahead}}) {
-            const Figures total = figures(run->totals);
-            std::printf("  ratio to MouseKeys, %-15s median %.2f, p99 %.2f\n", name, total.median / server.median,
-                        total.p99 / server.p99);
-        }
+    if (server.median > 0) {
+        const Figures total = figures(engine.totals);
+        std::printf("  ratio to MouseKeys, median %.2f, p99 %.2f\n", total.median / server.median,
+                    total.p99 / server.p99);
+    }
     return 0;
 }

@@ -20,10 +20,6 @@ X11InputInjector::X11InputInjector()
 
 void X11InputInjector::leftButtonDown() noexcept
 {
-    if (m_pressSentAhead) {
-        m_pressSentAhead = false;
-        return;
-    }
     sendLeftButton(true);
 }
 
@@ -32,33 +28,12 @@ void X11InputInjector::leftButtonUp() noexcept
     sendLeftButton(false);
 }
 
-void X11InputInjector::routeThrough(Display* display, void (*afterSend)(void*) noexcept, void* context) noexcept
-{
-    // What went through the previous connection is processed before anything goes through
-    // the next one.
-    if (Display* previous = m_route != nullptr ? m_route : m_connection.display())
-        XSync(previous, False);
-    m_route = display;
-    m_afterSend = afterSend;
-    m_afterSendContext = context;
-    m_pressSentAhead = false;
-}
-
-bool X11InputInjector::takeUnclaimedPress() noexcept
-{
-    const bool unclaimed = m_pressSentAhead;
-    m_pressSentAhead = false;
-    return unclaimed;
-}
-
 void X11InputInjector::sendLeftButton(bool pressed) noexcept
 {
     if (!m_usable)
         return;
-    Display* display = m_route != nullptr ? m_route : m_connection.display();
+    Display* display = m_connection.display();
     XTestFakeButtonEvent(display, kLeftButton, pressed ? True : False, CurrentTime);
     // Sent now rather than whenever Xlib's buffer fills; flushing writes, it waits for no reply.
     XFlush(display);
-    if (m_route != nullptr && m_afterSend != nullptr)
-        m_afterSend(m_afterSendContext);
 }

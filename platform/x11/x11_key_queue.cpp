@@ -1,9 +1,5 @@
 #include "platform/x11/x11_key_queue.h"
 
-namespace {
-constexpr std::uint32_t kSentAhead = 0x8000u;
-}
-
 static_assert((X11KeyQueue::kCapacity & (X11KeyQueue::kCapacity - 1)) == 0, "indexes wrap by masking");
 
 int X11KeyQueue::keyIndex(std::uint32_t vkCode) noexcept
@@ -13,7 +9,7 @@ int X11KeyQueue::keyIndex(std::uint32_t vkCode) noexcept
     return vkCode == 13 ? 4 : -1;
 }
 
-bool X11KeyQueue::push(std::uint32_t message, std::uint32_t vkCode, bool pressSentAhead) noexcept
+bool X11KeyQueue::push(std::uint32_t message, std::uint32_t vkCode) noexcept
 {
     const std::uint32_t written = m_written.load(std::memory_order_relaxed);
     const std::uint32_t room = kCapacity - (written - m_read.load(std::memory_order_acquire));
@@ -22,7 +18,7 @@ bool X11KeyQueue::push(std::uint32_t message, std::uint32_t vkCode, bool pressSe
     // Every press that gets in as fresh keeps a slot back for its release (m_owed): the room
     // never falls below m_owed. Any other key (the capture pushes none) pairs with nothing.
     if (key < 0)
-        return room > kKeys && put(written, message, vkCode, pressSentAhead);
+        return room > kKeys && put(written, message, vkCode);
     KeyState& state = m_keys[static_cast<std::size_t>(key)];
     if (release) {
         if (state == KeyState::PressDropped) {
@@ -47,19 +43,18 @@ bool X11KeyQueue::push(std::uint32_t message, std::uint32_t vkCode, bool pressSe
         state = KeyState::PressQueued;
         ++m_owed;
     }
-    return put(written, message, vkCode, pressSentAhead);
+    return put(written, message, vkCode);
 }
 
-bool X11KeyQueue::put(std::uint32_t written, std::uint32_t message, std::uint32_t vkCode,
-                      bool pressSentAhead) noexcept
+bool X11KeyQueue::put(std::uint32_t written, std::uint32_t message, std::uint32_t vkCode) noexcept
 {
-    // Messages fit in 16 bits (256 to 261), virtual-key codes in 8; the flag takes bit 15.
-    m_slots[written & (kCapacity - 1)] = (message << 16) | (pressSentAhead ? kSentAhead : 0u) | (vkCode & 0xFFu);
+    // Messages fit in 16 bits (256 to 261), virtual-key codes in 8.
+    m_slots[written & (kCapacity - 1)] = (message << 16) | (vkCode & 0xFFu);
     m_written.store(written + 1, std::memory_order_release);
     return true;
 }
 
-bool X11KeyQueue::pop(std::uint32_t& message, std::uint32_t& vkCode, bool* pressSentAhead) noexcept
+bool X11KeyQueue::pop(std::uint32_t& message, std::uint32_t& vkCode) noexcept
 {
     const std::uint32_t read = m_read.load(std::memory_order_relaxed);
     if (read == m_written.load(std::memory_order_acquire))
@@ -67,8 +62,6 @@ bool X11KeyQueue::pop(std::uint32_t& message, std::uint32_t& vkCode, bool* press
     const std::uint32_t slot = m_slots[read & (kCapacity - 1)];
     message = slot >> 16;
     vkCode = slot & 0xFFu;
-    if (pressSentAhead != nullptr)
-        *pressSentAhead = (slot & kSentAhead) != 0;
     m_read.store(read + 1, std::memory_order_release);
     return true;
 }

@@ -25,11 +25,10 @@ class X11KeyQueue {
 public:
     static constexpr std::uint32_t kCapacity = 1024;
 
-    /// Producer side. False when the event was dropped by the rule above. |pressSentAhead|
-    /// travels with the event: the producer already sent the left-button press it stands for.
-    bool push(std::uint32_t message, std::uint32_t vkCode, bool pressSentAhead = false) noexcept;
+    /// Producer side. False when the event was dropped by the rule above.
+    bool push(std::uint32_t message, std::uint32_t vkCode) noexcept;
     /// Consumer side. False when empty.
-    bool pop(std::uint32_t& message, std::uint32_t& vkCode, bool* pressSentAhead = nullptr) noexcept;
+    bool pop(std::uint32_t& message, std::uint32_t& vkCode) noexcept;
     /// Empties the queue; only while neither side runs.
     void reset() noexcept;
 
@@ -38,7 +37,7 @@ private:
     static constexpr std::uint32_t kKeys = 5;
     static int keyIndex(std::uint32_t vkCode) noexcept;
     /// Writes the event into slot |written| and publishes it; true.
-    bool put(std::uint32_t written, std::uint32_t message, std::uint32_t vkCode, bool pressSentAhead) noexcept;
+    bool put(std::uint32_t written, std::uint32_t message, std::uint32_t vkCode) noexcept;
 
     /// What the consumer was told of a key so far.
     enum class KeyState : std::uint8_t {

@@ -22,9 +22,7 @@
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
 #include <X11/extensions/XInput2.h>
-#include <X11/extensions/XTest.h>
 
-#include "platform/x11/x11_input_injector.h"
 #include "platform/x11/x11_key_queue.h"
 #include "platform/x11/x11_key_table.h"
 
@@ -79,8 +77,6 @@ public:
         int xkbEventBase = -1;
         unsigned modifiers = 0;
         int wakeUi = -1;
-        /// Press the left button for each Enter press queued as 256 (see clickAheadWith()).
-        bool clickAhead = false;
     };
 
     explicit Reader(Setup setup) : m_setup(std::move(setup)) {}
@@ -94,18 +90,12 @@ public:
     /// Stops and joins the thread; the connection is this thread's again until destruction.
     void stop() noexcept;
     Display* display() const noexcept { return m_setup.connection->display(); }
-    /// Makes the thread look at Xlib's queue again: another thread's write through the
-    /// connection may have read events into it that the socket no longer announces.
-    static void recheck(void* reader) noexcept { ring(static_cast<Reader*>(reader)->m_wakeSelf); }
 
     X11KeyQueue& queue() noexcept { return m_queue; }
     /// The UI thread drained its eventfd and is about to drain the queue: the next event
     /// signals it again. Everything queued before the signal that this takes back is visible
     /// to the drain that follows (see wakeUi()).
     void acknowledgeWake() noexcept { m_uiWakePending.exchange(false, std::memory_order_acq_rel); }
-    /// The UI thread is done with one more Enter event: the sink returned, and any button
-    /// event it sent is flushed.
-    void enterHandled() noexcept { m_enterHandled.fetch_add(1); }
     /// True once after the keyboard map changed.
     bool takeKeymapChange() noexcept { return m_keymapChanged.exchange(false); }
     /// The table the grabs follow (shared read-only with the thread).
@@ -138,11 +128,6 @@ private:
     std::atomic<bool> m_uiWakePending{false};
     std::atomic<bool> m_keymapChanged{false};
     std::atomic<Regrab*> m_pendingRegrab{nullptr};
-    /// Enter events queued by the thread, and handled by the UI thread.
-    std::uint32_t m_enterQueued = 0;
-    /// An Enter press (256) was queued that no Enter release has followed yet.
-    bool m_enterDown = false;
-    std::atomic<std::uint32_t> m_enterHandled{0};
     std::atomic<unsigned> m_settleRequested{0};
     std::atomic<unsigned> m_settled{0};
     std::thread m_thread;
@@ -256,21 +241,7 @@ void X11KeySource::Reader::handle(XEvent& event) noexcept
             const unsigned state = static_cast<unsigned>(press->mods.effective);
             const std::uint8_t vk = m_setup.table->vk(keycode, state);
             const std::uint32_t message = (state & Mod1Mask) ? kWmSysKeyDown : kWmKeyDown;
-            // The click, if this is one, goes out in the same write as the ungrab. Only when
-            // the UI thread is done with every earlier Enter event, so that no button event it
-            // still has to send can come after this press; queued first, so that a press the
-            // queue refuses is never sent.
-            // Nor while Enter is down already (auto-repeat, or a second Enter key): the engine
-            // presses once per hold.
-            const bool clickAhead = m_setup.clickAhead && vk == 13 && message == kWmKeyDown && !m_enterDown
-                && m_enterHandled.load() == m_enterQueued;
-            const bool queued = vk != 0 && m_queue.push(message, vk, clickAhead);
-            if (queued && vk == 13) {
-                ++m_enterQueued;
-                m_enterDown = m_enterDown || message == kWmKeyDown;
-            }
-            if (queued && clickAhead)
-                XTestFakeButtonEvent(display, 1, True, CurrentTime);
+            const bool queued = vk != 0 && m_queue.push(message, vk);
             XFlush(display);
             if (vk != 0)
                 m_downVk[keycode] = vk;
@@ -308,13 +279,8 @@ void X11KeySource::Reader::handle(XEvent& event) noexcept
 
 void X11KeySource::Reader::hand(std::uint32_t message, std::uint8_t vk) noexcept
 {
-    if (m_queue.push(message, vk)) {
-        if (vk == 13) {
-            ++m_enterQueued;
-            m_enterDown = false;  // only releases come this way
-        }
+    if (m_queue.push(message, vk))
         wakeUi();
-    }
 }
 
 void X11KeySource::Reader::wakeUi() noexcept
@@ -443,19 +409,7 @@ std::uintptr_t X11KeySource::install(KeyEventSink& sink)
         }
     }
     setup.wakeUi = m_wakeUi;
-    int xtestEvent = 0;
-    int xtestError = 0;
-    int xtestMajor = 0;
-    int xtestMinor = 0;
-    // Also loads XTest into the connection now, rather than on the first click.
-    setup.clickAhead = m_injector != nullptr && m_injector->valid()
-        && XTestQueryExtension(display, &xtestEvent, &xtestError, &xtestMajor, &xtestMinor);
-    const bool clickAhead = setup.clickAhead;
     m_reader = std::make_unique<Reader>(std::move(setup));
-    if (clickAhead) {
-        m_routedInjector = m_injector;
-        m_routedInjector->routeThrough(m_reader->display(), &Reader::recheck, m_reader.get());
-    }
     if (problem.empty() && (m_wakeUi < 0 || !m_reader->start()))
         problem = "the key capture could not start its reading thread";
     if (!problem.empty()) {
@@ -529,20 +483,6 @@ void X11KeySource::release()
         m_notifier->setEnabled(false);
     if (m_reader)
         m_reader->stop();
-    if (m_routedInjector != nullptr) {
-        // Presses sent ahead for events the sink never got, or did not ask for, are released
-        // (once is enough: the button is either down or not).
-        bool unclaimed = m_routedInjector->takeUnclaimedPress();
-        std::uint32_t message = 0;
-        std::uint32_t vk = 0;
-        bool sentAhead = false;
-        while (m_reader->queue().pop(message, vk, &sentAhead))
-            unclaimed = unclaimed || sentAhead;
-        if (unclaimed)
-            m_routedInjector->leftButtonUp();
-        m_routedInjector->routeThrough(nullptr);
-        m_routedInjector = nullptr;
-    }
     // Drops the grabs and closes the connection; what the thread queued goes too.
     m_reader.reset();
     if (m_wakeUi >= 0)
@@ -569,19 +509,9 @@ void X11KeySource::deliverQueued() noexcept
     std::uint32_t vk = 0;
     // The reader is looked up anew each time: a sink may uninstall (or install again) from
     // inside KeyboardProc.
-    bool sentAhead = false;
-    while (m_reader && m_sink != nullptr && m_reader->queue().pop(message, vk, &sentAhead)) {
+    while (m_reader && m_sink != nullptr && m_reader->queue().pop(message, vk)) {
         const KeyEvent event{kKeyActionCode, message, vk, 0};
-        X11InputInjector* injector = sentAhead ? m_routedInjector : nullptr;
-        if (injector != nullptr)
-            injector->expectPressSentAhead();
-        Reader* reader = m_reader.get();
         m_sink->KeyboardProc(event);
-        // The sink did not press for this event after all: take the press back.
-        if (injector != nullptr && injector == m_routedInjector && injector->takeUnclaimedPress())
-            injector->leftButtonUp();
-        if (vk == 13 && m_reader.get() == reader)
-            reader->enterHandled();
     }
     if (m_reader && m_reader->takeKeymapChange() && m_keymapTimer)
         m_keymapTimer->start();

@@ -10,7 +10,6 @@
 
 class QSocketNotifier;
 class QTimer;
-class X11InputInjector;
 
 /// Captures the arrows and Enter (keypad ones included while they report those keys) on the
 /// whole X11 desktop, through passive key grabs on the root window of a connection of its own.
@@ -53,19 +52,6 @@ public:
     void uninstall(std::uintptr_t handle) override;
     std::string lastError() const override { return m_lastError; }
 
-    /// Lends the capture the engine's |injector| (null: takes it back), for the fastest click:
-    /// for each Enter press that the sink will get as 256 (no Alt), the reading thread sends the
-    /// left-button press itself right after dropping the grab, and the injector's
-    /// leftButtonDown() for that event sends nothing. Only for the first press of a hold, and
-    /// only once the UI thread is done with every earlier Enter event; otherwise the sink's own
-    /// press goes out as without this. The sink must press for each such event, as TranslateKey
-    /// does; a press the sink did not ask for is released at once after its KeyboardProc, and
-    /// one the sink never got (queued at uninstall) on uninstall.
-    /// While installed, every button event the injector sends takes the capture's connection,
-    /// so presses and releases reach the server in the order they were sent. Takes effect at
-    /// the next install(); |injector| must outlive the capture or be taken back first.
-    void clickAheadWith(X11InputInjector* injector) noexcept { m_injector = injector; }
-
     /// Hands the sink every event the X server sent before this call (the reading thread makes
     /// one round trip to the server for it), with any regrab asked for before it in place. For
     /// tests and benchmarks that must know all keys typed so far were seen; false when nothing
@@ -86,9 +72,6 @@ private:
     void deliverQueued() noexcept;
 
     std::unique_ptr<Reader> m_reader;
-    X11InputInjector* m_injector = nullptr;
-    /// The injector m_reader presses the button ahead for, routed through its connection.
-    X11InputInjector* m_routedInjector = nullptr;
     /// The reader's signal to the UI thread (an eventfd), watched by m_notifier.
     int m_wakeUi = -1;
     std::unique_ptr<QSocketNotifier> m_notifier;
