@@ -32,7 +32,10 @@ conf_value() {
 
 conf_is() { [[ "$(conf_value "$1" 2>/dev/null)" == "$2" ]]; }
 
-file_id() { stat -c '%i %Y %s' "$CONF" 2>/dev/null || echo none; }
+# file_id: what tells one version of the settings file from the next. The modification time to
+# the nanosecond: a rewrite of one value keeps the size, and the file system may hand the
+# renamed file the inode its predecessor had two writes ago, within the same second.
+file_id() { stat -c '%i %.9Y %s' "$CONF" 2>/dev/null || echo none; }
 conf_changed() { [[ $(file_id) != "$1" ]]; }  # conf_changed <file_id before>
 
 # --- Pavro ---
