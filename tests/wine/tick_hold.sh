@@ -49,9 +49,11 @@ for refresh in 5 10 25 40; do
     log "refresh $refresh ms: held $HELD_MIN-$HELD_MAX ms, $steps steps of $step px, interval deviation median $median, p95 $p95 ms"
     check "at $refresh ms the pointer moved in whole steps of $step px, straight right" test "$odd" = 0
     # One step at the key-down and one per refresh while held (the hold as xdotool made it).
+    # Never more; fewer only by what a busy machine's stalls can cost (up to 5 %): a timer held
+    # to a coarser clock falls far short (180 steps at 5 and at 10 ms under a 10 ms floor).
     check "at $refresh ms the steps are the held time over the refresh" \
         awk -v n="$steps" -v lo="$HELD_MIN" -v hi="$HELD_MAX" -v r="$refresh" \
-        'BEGIN { exit !(n >= 1 + int(lo / r) - 1 && n <= 1 + int(hi / r) + 1) }'
+        'BEGIN { exit !(n >= 0.95 * (1 + int(lo / r)) - 1 && n <= 1 + int(hi / r) + 1) }'
     choose_popup_item 2
     wait_until 10 pavro_ended || abort "Pavro did not end at $refresh ms"
 done
