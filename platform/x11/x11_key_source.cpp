@@ -89,7 +89,6 @@ public:
     bool start();
     /// Stops and joins the thread; the connection is this thread's again until destruction.
     void stop() noexcept;
-    Display* display() const noexcept { return m_setup.connection->display(); }
 
     X11KeyQueue& queue() noexcept { return m_queue; }
     /// The UI thread drained its eventfd and is about to drain the queue: the next event
