@@ -1,4 +1,4 @@
-// Figures for the core's hot paths: the key path (capture callback to decision) and the tick.
+// Figures for the core's hot paths: the key path (a key change to its decision) and the tick.
 // Prints medians over repeated runs and the number of heap allocations on the key path and
 // in the tick, which must be 0. Run: build/bin/core_key_path_bench
 #include <algorithm>
@@ -9,8 +9,8 @@
 #include <new>
 #include <vector>
 
-#include "engine/hook_keys.h"
 #include "engine/motion_ticker.h"
+#include "engine/pointer_control.h"
 
 namespace {
 
@@ -19,8 +19,7 @@ long g_allocationsInBodies = 0;
 
 class NullSource final : public KeyEventSource {
 public:
-    std::uintptr_t install(KeyEventSink&) override { return 1; }
-    std::intptr_t forward(std::uintptr_t, const KeyEvent&) noexcept override { return 0; }
+    std::uintptr_t install(KeySink&) override { return 1; }
     void uninstall(std::uintptr_t) override {}
     std::string lastError() const override { return {}; }
 };
@@ -79,36 +78,40 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 int main()
 {
-    PavroState state;
     NullSource source;
     NullInjector injector;
     NullPointer pointer;
-    HookKeys hook(state, source, injector);
-    hook.HookOn();
+    PointerControl core(source, injector, pointer);
+    std::string reason;
+    core.switchOn(reason);
 
     constexpr int kRounds = 21;
     constexpr int kIterations = 200000;
-    const KeyEvent arrow[2] = {{0, kWmKeyDown, 39, 0}, {0, kWmKeyUp, 39, 0}};
-    const KeyEvent enter[2] = {{0, kWmKeyDown, 13, 0}, {0, kWmKeyUp, 13, 0}};
-    const KeyEvent other = {0, kWmKeyDown, 65, 0};
-    volatile std::intptr_t sink = 0;
+    const KeyChange arrow[2] = {{CapturedKey::Right, true, false}, {CapturedKey::Right, false, false}};
+    const KeyChange enter[2] = {{CapturedKey::Enter, true, false}, {CapturedKey::Enter, false, false}};
+    const KeyChange altArrow = {CapturedKey::Left, true, true};
+    volatile bool sink = false;
 
-    const double arrowNs = medianNanoseconds(kRounds, kIterations, [&](int i) { sink = hook.KeyboardProc(arrow[i & 1]); });
-    const double enterNs = medianNanoseconds(kRounds, kIterations, [&](int i) { sink = hook.KeyboardProc(enter[i & 1]); });
-    const double otherNs = medianNanoseconds(kRounds, kIterations, [&](int) { sink = hook.KeyboardProc(other); });
+    const double arrowNs = medianNanoseconds(kRounds, kIterations, [&](int i) { sink = core.keyChanged(arrow[i & 1]); });
+    const double enterNs = medianNanoseconds(kRounds, kIterations, [&](int i) { sink = core.keyChanged(enter[i & 1]); });
+    const double altNs = medianNanoseconds(kRounds, kIterations, [&](int) { sink = core.keyChanged(altArrow); });
     const long keyPathAllocations = g_allocationsInBodies;
 
-    state.IsOn = kTrue;
-    state.StdStep = 6;
-    state.FastStep = 20;
-    state.FastAfter = 250;
-    state.ArrowDown = {0, 1, 1, 0};
-    const double tickNs = medianNanoseconds(kRounds, kIterations / 10, [&](int) { MoveTick(state, pointer, 25); });
+    // The tick as the loop runs it: two arrows held, one tick due each round.
+    core.setMotion({6, 20, 250, 25});
+    core.keyChanged({CapturedKey::Left, false, false});
+    core.keyChanged({CapturedKey::Up, true, false});
+    core.keyChanged({CapturedKey::Right, true, false});
+    LoopTime now = 0;
+    const double tickNs = medianNanoseconds(kRounds, kIterations / 10, [&](int) {
+        now += 25'000'000;
+        core.runDue(now);
+    });
     const long tickAllocations = g_allocationsInBodies - keyPathAllocations;
 
     std::printf("key path, arrow (claimed):      median %.1f ns/event\n", arrowNs);
     std::printf("key path, Enter (one injection): median %.1f ns/event\n", enterNs);
-    std::printf("key path, other key (forwarded): median %.1f ns/event\n", otherNs);
+    std::printf("key path, Alt+arrow (no effect): median %.1f ns/event\n", altNs);
     std::printf("key path heap allocations:       %ld (over %d events)\n", keyPathAllocations,
                 3 * kRounds * kIterations);
     std::printf("tick movement, two arrows held:  median %.1f ns/tick\n", tickNs);

@@ -15,7 +15,6 @@
 
 #include <windows.h>
 
-#include "platform/fake/quiet_event_sink.h"
 #include "platform/form_event_sink.h"
 #include "platform/win32/win32_keyboard_hook.h"
 #include "platform/win32/win32_repeating_timer.h"
@@ -43,12 +42,12 @@ void print(const char* name, std::vector<double> values)
                 values.back(), name, values.size());
 }
 
-class TimedSink final : public KeyEventSink {
+class TimedSink final : public KeySink {
 public:
-    std::intptr_t KeyboardProc(const KeyEvent&) noexcept override
+    bool keyChanged(const KeyChange&) noexcept override
     {
         reached = counter();
-        return 0;
+        return true;
     }
     std::int64_t reached = 0;
 };
@@ -126,7 +125,7 @@ void deadlineArithmetic()
     std::printf("deadline_ns=%.1f\n", rounds[rounds.size() / 2]);
 }
 
-class TickRecorder final : public QuietEventSink {
+class TickRecorder final : public TimerTickSink {
 public:
     void Timer1_Timer() override { ticks.push_back(counter()); }
     std::vector<std::int64_t> ticks;

@@ -1,11 +1,11 @@
-// Enter to ButtonPress in another client, through the real capture, engine and injector, with
-// where the time goes:
+// Enter to ButtonPress in another client, through the real capture, input loop, engine and
+// injector, with where the time goes:
 //   server -> socket   XTest key sent until a bare grabbing client's socket is readable
 //   decode             socket readable until Xlib hands that client the event
 //   ungrab             XUngrabKeyboard + XFlush, as the capture does after each grabbed press
-//   dispatch           the rest of "key -> KeyboardProc": the capture's own way from its socket
-//                      to the engine (threads, Qt's loop); never below 0
-//   translate+inject   KeyboardProc until the button event is flushed to the server
+//   dispatch           the rest of "key -> decision": the input loop's wake-up and the capture's
+//                      way from its socket to the engine; never below 0
+//   translate+inject   the decision until the button event is flushed to the server
 //   server -> client   the button event flushed until the measuring client reads ButtonPress
 //   total              XTest key sent until ButtonPress at the measuring client
 // The measuring client is a thread of its own with its own connection and window, blocked in
@@ -23,14 +23,12 @@
 
 #include <poll.h>
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
-#include "engine/hook_keys.h"
-#include "engine/pavro_state.h"
+#include "engine/pointer_control.h"
+#include "platform/posix/posix_input_loop.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_input_injector.h"
 #include "platform/x11/x11_key_source.h"
+#include "platform/x11/x11_pointer.h"
 
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
@@ -60,21 +58,19 @@ Figures figures(std::vector<double> values)
     return {at(0.5), at(0.99)};
 }
 
-/// Times the engine's callback and the injection it makes, for the client thread to read.
-class TimedSink final : public KeyEventSink {
+/// Times the engine's decision to press and the injection it makes, for the client to read.
+class TimedInjector final : public InputInjector {
 public:
-    explicit TimedSink(KeyEventSink& inner) : m_inner(inner) {}
-    std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override
+    explicit TimedInjector(InputInjector& inner) : m_inner(inner) {}
+    void leftButtonDown() noexcept override
     {
         const Clock::time_point entered = Clock::now();
-        const std::intptr_t result = m_inner.KeyboardProc(event);
+        m_inner.leftButtonDown();
         const Clock::time_point left = Clock::now();
-        if (event.vkCode == 13 && event.message == kWmKeyDown) {
-            m_entered.store(entered.time_since_epoch().count(), std::memory_order_relaxed);
-            m_injected.store(left.time_since_epoch().count(), std::memory_order_release);
-        }
-        return result;
+        m_entered.store(entered.time_since_epoch().count(), std::memory_order_relaxed);
+        m_injected.store(left.time_since_epoch().count(), std::memory_order_release);
     }
+    void leftButtonUp() noexcept override { m_inner.leftButtonUp(); }
     Clock::time_point entered() const { return Clock::time_point(Clock::duration(m_entered.load())); }
     Clock::time_point injected() const
     {
@@ -82,7 +78,7 @@ public:
     }
 
 private:
-    KeyEventSink& m_inner;
+    InputInjector& m_inner;
     std::atomic<Clock::rep> m_entered{0};
     std::atomic<Clock::rep> m_injected{0};
 };
@@ -226,18 +222,20 @@ struct CaptureRun {
 CaptureRun measureCapture(int samples)
 {
     CaptureRun run;
-    PavroState state;
     X11KeySource source;
     X11InputInjector injector;
-    HookKeys hook(state, source, injector);
-    TimedSink sink(hook);
-    const std::uintptr_t handle = source.install(sink);
-    if (handle == 0 || !injector.valid()) {
-        std::fprintf(stderr, "capture or injector unavailable: %s\n", source.lastError().c_str());
-        run.ok = false;
-        return run;
-    }
-    std::thread client([&] {
+    X11Pointer pointer;
+    TimedInjector timed(injector);
+    PointerControl core(source, timed, pointer);
+    std::string reason;
+    {
+        PosixInputLoop loop(core, source);
+        if (!injector.valid() || !loop.switchOn(reason)) {
+            std::fprintf(stderr, "capture or injector unavailable: %s\n", reason.c_str());
+            run.ok = false;
+            return run;
+        }
+        std::printf("input loop scheduling: %s\n", loop.scheduling());
         MeasuringClient measuring;
         const unsigned returnKey = XKeysymToKeycode(measuring.display(), XK_Return);
         for (int i = 0; i < samples + 10 && run.ok; ++i) {
@@ -246,21 +244,16 @@ CaptureRun measureCapture(int samples)
             Clock::time_point ignored;
             run.ok = measuring.keyUntilButton(returnKey, true, ButtonPress, sent, received)
                 && measuring.keyUntilButton(returnKey, false, ButtonRelease, ignored, ignored);
-            if (run.ok && i >= 10) {  // the first few warm caches and Qt's dispatcher up
+            if (run.ok && i >= 10) {  // the first few warm caches up
                 run.totals.push_back(microsBetween(sent, received));
-                run.toSink.push_back(microsBetween(sent, sink.entered()));
-                run.inject.push_back(microsBetween(sink.entered(), sink.injected()));
-                run.toClient.push_back(microsBetween(sink.injected(), received));
+                run.toSink.push_back(microsBetween(sent, timed.entered()));
+                run.inject.push_back(microsBetween(timed.entered(), timed.injected()));
+                run.toClient.push_back(microsBetween(timed.injected(), received));
             }
         }
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [&] {
-            // The capture goes before the other measurements, which would otherwise meet its grabs.
-            source.uninstall(handle);
-            QCoreApplication::quit();
-        }, Qt::QueuedConnection);
-    });
-    QCoreApplication::exec();
-    client.join();
+        // The capture goes (with the loop) before the other measurements, which would otherwise
+        // meet its grabs.
+    }
     if (!run.ok)
         std::fprintf(stderr, "a click never reached the measuring client\n");
     return run;
@@ -270,7 +263,6 @@ CaptureRun measureCapture(int samples)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
     const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
 
     const CaptureRun engine = measureCapture(samples);
@@ -292,9 +284,9 @@ int main(int argc, char** argv)
     printRow("server -> socket (bare grabber)", bareSocket);
     printRow("decode (bare grabber)", bareDecode);
     printRow("ungrab (bare grabber)", bareUngrab);
-    std::printf(" through the capture and the engine (UI thread):\n");
+    std::printf(" through the capture and the engine (the input loop's thread):\n");
     const Figures sinkFigures = figures(engine.toSink);
-    printRow("key -> KeyboardProc", sinkFigures);
+    printRow("key -> decision", sinkFigures);
     std::printf("  %-36s median %7.1f us\n", "  of which dispatch",
                 std::max(0.0, sinkFigures.median - bareSocket.median - bareDecode.median - bareUngrab.median));
     printRow("translate+inject", figures(engine.inject));

@@ -1,5 +1,5 @@
 // Time from an XTest key event sent to the X server until X11KeySource hands it to the sink,
-// through the whole real path (server, grab or raw event, socket, Qt's loop), for presses and
+// through the whole real path (server, grab or raw event, socket, the loop's poll), for presses and
 // releases separately; the heap allocations made on the way (any library's, counted by
 // interposing glibc's malloc); and how many key grabs the window manager left to us.
 // Needs an X display: tests/x11/run_with_xvfb.sh --wm build/bin/x11_key_latency [events]
@@ -10,9 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTimer>
+#include <poll.h>
 
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_key_source.h"
@@ -28,7 +26,6 @@ extern "C" void* __libc_calloc(std::size_t count, std::size_t size);
 extern "C" void* __libc_realloc(void* pointer, std::size_t size);
 
 namespace {
-// Atomic: the capture's reading thread allocates too (Xlib decoding its events).
 std::atomic<bool> g_counting{false};
 std::atomic<long> g_allocations{0};
 }
@@ -55,17 +52,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class TimingSink final : public KeyEventSink {
+class TimingSink final : public KeySink {
 public:
-    std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override
+    bool keyChanged(const KeyChange&) noexcept override
     {
         last = Clock::now();
-        lastMessage = event.message;
         ++count;
-        return 1;
+        return true;
     }
     Clock::time_point last;
-    std::uint32_t lastMessage = 0;
     long count = 0;
 };
 
@@ -82,25 +77,29 @@ Figures figures(std::vector<double> micros)
     return {at(0.5), at(0.99), micros.back()};
 }
 
-// Sends one key event and runs Qt's loop until the sink has it; microseconds, or -1 on timeout.
-// Adds the allocations made from the moment the server has the event to |allocations|.
-double timeOne(Display* display, unsigned keycode, bool pressed, TimingSink& sink, long& allocations)
+// Sends one key event and polls the capture's socket, as the input loop does, until the sink has
+// it; microseconds, or -1 on timeout. Adds the allocations made from the moment the server has
+// the event to |allocations|.
+double timeOne(Display* display, unsigned keycode, bool pressed, X11KeySource& source, TimingSink& sink,
+               long& allocations)
 {
     const long before = sink.count;
     const Clock::time_point sent = Clock::now();
     XTestFakeKeyEvent(display, keycode, pressed ? True : False, CurrentTime);
     XFlush(display);
-    QDeadlineTimer deadline(2000);
+    const Clock::time_point deadline = sent + std::chrono::seconds(2);
     g_allocations = 0;
     g_counting = true;
-    // The loop sleeps until a socket speaks, as the program's idle loop does, so the figure
+    // The loop sleeps until the socket speaks, as the program's idle loop does, so the figure
     // includes the wake-up.
     while (sink.count == before) {
-        if (deadline.hasExpired()) {
+        if (Clock::now() > deadline) {
             g_counting = false;
             return -1;
         }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        pollfd watched{source.pollFd(), POLLIN, 0};
+        poll(&watched, 1, 100);
+        source.dispatch();
     }
     g_counting = false;
     allocations += g_allocations;
@@ -111,7 +110,6 @@ double timeOne(Display* display, unsigned keycode, bool pressed, TimingSink& sin
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
     const int events = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
 
     TimingSink sink;
@@ -124,9 +122,6 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    // Wakes a loop that waits for an event that never comes, so the deadline is seen.
-    QTimer wake;
-    wake.start(100);
     X11Connection sender;
     const unsigned right = XKeysymToKeycode(sender.display(), XK_Right);
     std::vector<double> presses;
@@ -138,13 +133,13 @@ int main(int argc, char** argv)
     for (int i = 0; i < events + 10; ++i) {
         if (i == 10)
             pressAllocations = releaseAllocations = 0;
-        const double press = timeOne(sender.display(), right, true, sink, pressAllocations);
-        const double release = timeOne(sender.display(), right, false, sink, releaseAllocations);
+        const double press = timeOne(sender.display(), right, true, source, sink, pressAllocations);
+        const double release = timeOne(sender.display(), right, false, source, sink, releaseAllocations);
         if (press < 0 || release < 0) {
             std::fprintf(stderr, "an event never reached the sink\n");
             return 1;
         }
-        if (i >= 10) {  // the first few warm caches and Qt's dispatcher up
+        if (i >= 10) {  // the first few warm caches up
             presses.push_back(press);
             releases.push_back(release);
         }
@@ -156,7 +151,7 @@ int main(int argc, char** argv)
     std::printf("XTest key sent -> sink, %d events each:\n", events);
     std::printf("  press (grab):         median %.0f us, p99 %.0f us, worst %.0f us\n", p.median, p.p99, p.worst);
     std::printf("  release (raw event):  median %.0f us, p99 %.0f us, worst %.0f us\n", r.median, r.p99, r.worst);
-    std::printf("heap allocations per event, any library's, Qt's dispatch included: press %.2f, release %.2f\n",
+    std::printf("heap allocations per event, any library's: press %.2f, release %.2f\n",
                 double(pressAllocations) / events, double(releaseAllocations) / events);
     return 0;
 }

@@ -1,17 +1,14 @@
 #include "engine/key_translation.h"
 
-std::int16_t TranslateKey(PavroState& state, InputInjector& injector, std::uint32_t vkCode,
-                          std::uint32_t message) noexcept
+bool TranslateKey(PavroState& state, InputInjector& injector, const KeyChange& change) noexcept
 {
-    const std::uint8_t bit = capturedKeyBit(vkCode);
-    if (bit == 0)
-        return 0;
-    const bool isEnter = vkCode == kVkReturn;
-    const bool claimed = claimKeyEvent(state.ClaimedPresses, bit, message);
+    const bool isEnter = change.key == CapturedKey::Enter;
+    const auto arrow = static_cast<std::size_t>(change.key);
+    const bool claimed = claimKeyEvent(state.ClaimedPresses, change);
 
-    if (message == kWmKeyDown || message == kWmSysKeyDown) {
-        if (message == kWmSysKeyDown)
-            return 1;  // Alt held: claimed without effect
+    if (change.down) {
+        if (change.alt)
+            return true;  // Alt held: claimed without effect
         if (isEnter) {
             // One press per hold: auto-repeat key-downs of a held Enter add none, so a hold
             // never turns into a stream of clicks (or a double click).
@@ -20,30 +17,26 @@ std::int16_t TranslateKey(PavroState& state, InputInjector& injector, std::uint3
                 state.LeftButtonHeld = true;
             }
         } else {
-            state.ArrowDown[vkCode - kVkLeft] = 1;
+            state.ArrowDown[arrow] = 1;
         }
-        return 1;
+        return true;
     }
 
-    if (message == kWmKeyUp || message == kWmSysKeyUp) {
-        // A release ends what its press began whichever modifiers changed in between: Alt
-        // pressed while an arrow or Enter is held turns its release into the system variant.
-        // A release whose press was not ours (made before the capture, or while it was
-        // off) belongs to the application that saw the press, so it passes on.
-        if (!claimed) {
-            if (!isEnter)
-                state.ArrowDown[vkCode - kVkLeft] = 0;
-            return 0;
-        }
-        if (isEnter) {
-            if (state.LeftButtonHeld) {
-                injector.leftButtonUp();
-                state.LeftButtonHeld = false;
-            }
-        } else {
-            state.ArrowDown[vkCode - kVkLeft] = 0;
-        }
-        return 1;
+    // A release ends what its press began whichever modifiers changed in between. A release
+    // whose press was not ours (made before the capture, or while it was off) belongs to the
+    // application that saw the press, so it passes on.
+    if (!claimed) {
+        if (!isEnter)
+            state.ArrowDown[arrow] = 0;
+        return false;
     }
-    return 1;  // any other message for our keys: claimed, no effect
+    if (isEnter) {
+        if (state.LeftButtonHeld) {
+            injector.leftButtonUp();
+            state.LeftButtonHeld = false;
+        }
+    } else {
+        state.ArrowDown[arrow] = 0;
+    }
+    return true;
 }

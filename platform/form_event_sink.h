@@ -6,6 +6,7 @@
 
 #include "platform/form_layout.h"
 #include "platform/instance_lock.h"
+#include "platform/repeating_timer.h"
 
 /// How the user moved a slider, for backends whose sliders report raw scroll actions.
 enum class ScrollAction { ArrowLeft, ArrowRight, PageLeft, PageRight, ToMinimum, ToMaximum, ThumbReleased };
@@ -18,7 +19,7 @@ enum class TrayEvent : std::uint8_t { LeftDoubleClick, RightButtonUp };
 /// window logic implements it; each backend is handed it through setEventSink() on its
 /// interface and drops events while it has none. Every call comes on the UI thread, never
 /// in the middle of another, and is harmless after the program ended.
-class FormEventSink {
+class FormEventSink : public TimerTickSink {
 public:
     virtual ~FormEventSink() = default;
     /// A button was pressed or a popup item chosen.
@@ -30,8 +31,6 @@ public:
     /// The user set check box |index| to |value| (0 or 1).
     virtual void chkDefault_UserChange(int index, int value) = 0;
     virtual void trayEvent(TrayEvent event) = 0;
-    /// The repeating timer's tick.
-    virtual void Timer1_Timer() = 0;
     /// The window's close box.
     virtual void closeRequested() = 0;
     /// The window was minimized or restored.

@@ -2,15 +2,22 @@
 
 #include <cstdint>
 
-class FormEventSink;
+/// Receives a repeating timer's ticks.
+class TimerTickSink {
+public:
+    virtual void Timer1_Timer() = 0;
 
-/// A repeating timer on the UI thread. Each tick is delivered as the sink's Timer1_Timer;
-/// ticks never arrive in the middle of another handler.
+protected:
+    ~TimerTickSink() = default;
+};
+
+/// A repeating timer on the thread that made it. Each tick is delivered as the sink's
+/// Timer1_Timer; ticks never arrive in the middle of another handler.
 class RepeatingTimer {
 public:
     virtual ~RepeatingTimer() = default;
     /// Where ticks go from now on; none (nullptr): nothing ticks.
-    virtual void setEventSink(FormEventSink* sink) = 0;
+    virtual void setEventSink(TimerTickSink* sink) = 0;
     virtual void setEnabled(bool enabled) = 0;
     /// Period in milliseconds, from 1 to INT32_MAX; takes effect from the next tick and
     /// should be kept true on average (no drift from the system clock's granularity).

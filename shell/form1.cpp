@@ -55,7 +55,7 @@ void skipOnFailure(Step&& step)
 } // namespace
 
 Form1::Form1(FormPlatform platform)
-    : m_platform(std::move(platform)), m_hook(m_state, m_platform.keys, m_platform.injector, this)
+    : m_platform(std::move(platform))
 {
     // The view and the controls both start from the one layout, so they agree from the start.
     m_platform.view.createControls(form1Layout());
@@ -235,7 +235,7 @@ void Form1::realExitSteps()
 {
     // The capture and its button go first: the save may wait for another process's hold on
     // the store, and keys typed meanwhile must reach the desktop, not a program that ends.
-    skipOnFailure([&] { m_hook.HookOff(); });
+    skipOnFailure([&] { m_platform.input.switchOff(); });
     m_exitSaveFailed = true;  // until the save has gone through: a throwing store fails too
     skipOnFailure([&] { m_exitSaveFailed = !SaveSettings(); });
     if (m_exitSaveFailed && m_platform.errors)
@@ -321,13 +321,14 @@ void Form1::mnuOnOff_Click()
     m_state.IsOn = static_cast<std::int16_t>(~m_state.IsOn);
     const char* stateText = nullptr;
     bool captureFailed = false;
+    std::string reason;
     if (m_state.IsOn != 0) {
-        captureFailed = !m_hook.HookOn();
+        captureFailed = !m_platform.input.switchOn(reason);
         setOnOffCaptions(kCaptionTurnOff);
         m_state.TrayData.hIcon = TrayImage::Active;
         stateText = "1";
     } else {
-        m_hook.HookOff();
+        m_platform.input.switchOff();
         setOnOffCaptions(kCaptionTurnOn);
         m_state.TrayData.hIcon = TrayImage::Inactive;
         stateText = "0";
@@ -335,8 +336,7 @@ void Form1::mnuOnOff_Click()
     storeOnOff(stateText);
     m_platform.tray.modify(m_state.TrayData.hIcon);
     if (captureFailed)
-        reportCaptureFailure();
-    updateTicking();
+        reportCaptureFailure(reason);
 }
 
 void Form1::setOnOffCaptions(const char* caption)
@@ -347,13 +347,12 @@ void Form1::setOnOffCaptions(const char* caption)
     m_platform.view.setButtonOnOffCaption(caption);
 }
 
-void Form1::reportCaptureFailure()
+void Form1::reportCaptureFailure(const std::string& reason)
 {
     if (m_captureFailureReported)
         return;
     m_captureFailureReported = true;
     // The reason goes to the user too: it names what to do (a permission to grant, say).
-    const std::string reason = m_platform.keys.lastError();
     m_platform.tray.showMessage("Pavro", withReason(kCaptureFailureText, reason));
     if (m_platform.errors)
         *m_platform.errors << "Pavro: " << kCaptureFailureText << ": " << reason << '\n';
@@ -402,27 +401,21 @@ void Form1::renewKeyCapture()
 {
     if (m_ended || m_state.IsOn == kFalse)
         return;
-    if (!m_hook.Renew())
-        reportCaptureFailure();
-    updateTicking();
+    std::string reason;
+    if (!m_platform.input.renewCapture(reason))
+        reportCaptureFailure(reason);
 }
 
 void Form1::inputMayBeOutOfReach()
 {
-    // Enter held alone moves nothing, so no refused move would tell that its release is out
-    // of sight (a UAC prompt, an elevated window): the button and held arrows are let go now.
-    // The claims stay: a release that does come back is still ours.
-    if (m_ended || m_state.IsOn != kTrue || (!m_state.LeftButtonHeld && !AnyArrowHeld(m_state))
-        || m_platform.pointer.inReach())
-        return;
-    m_hook.ReleaseHeldInput();
-    updateTicking();
+    if (!m_ended && m_state.IsOn == kTrue)
+        m_platform.input.releaseHeldIfOutOfReach();
 }
 
 void Form1::suspendKeyCapture()
 {
     if (!m_ended)
-        m_hook.HookOff();
+        m_platform.input.suspendCapture();
 }
 
 void Form1::mnuSettings_Click()
@@ -452,11 +445,6 @@ void Form1::Timer1_Timer()
 {
     if (m_ended || !m_controls.Timer1.enabled)
         return;
-    // A pointer out of reach (a secure desktop, a window above this program's rights) would
-    // also hide the keys' releases: nothing held may keep running when the user comes back.
-    if (m_state.IsOn == kTrue && !MoveTick(m_state, m_platform.pointer, m_controls.Timer1.interval))
-        m_hook.ReleaseHeldInput();
-
     // A watched store that told of no change still holds what this copy last saw there: the
     // poll would follow nothing, so it is left out.
     if (m_storeWatched && !m_pollPending) {
@@ -489,16 +477,7 @@ void Form1::storeChanged(bool watching)
         tickAtOnce();
 }
 
-void Form1::arrowsStarted() noexcept
-{
-    // The first step comes right after the key that asked for it, not up to a tick later;
-    // from there the ticks keep the interval as before.
-    if (m_ended || !m_controls.Timer1.enabled || m_state.IsOn != kTrue)
-        return;
-    tickAtOnce();
-}
-
-void Form1::tickAtOnce() noexcept
+void Form1::tickAtOnce()
 {
     m_ticking = true;
     m_platform.timer.startNow();
@@ -506,8 +485,7 @@ void Form1::tickAtOnce() noexcept
 
 void Form1::updateTicking()
 {
-    const bool needed = !m_ended && m_controls.Timer1.enabled
-                        && (!m_storeWatched || m_pollPending || MoveTickPending(m_state));
+    const bool needed = !m_ended && m_controls.Timer1.enabled && (!m_storeWatched || m_pollPending);
     if (needed == m_ticking)
         return;
     m_ticking = needed;
@@ -520,6 +498,12 @@ void Form1::setTimerInterval(std::int32_t interval)
         return;
     m_controls.Timer1.interval = interval;
     m_platform.timer.setPeriod(TimerPeriodFor(interval));
+    postMotion();
+}
+
+void Form1::postMotion()
+{
+    m_platform.input.setMotion({m_state.StdStep, m_state.FastStep, m_state.FastAfter, m_controls.Timer1.interval});
 }
 
 void Form1::setTimerEnabled(bool enabled)
@@ -608,8 +592,8 @@ void Form1::RecalcMotion(std::int16_t index)
 {
     const auto interval = ComputeMotion(index, m_controls.Text1, m_platform.decimalSeparator, m_state,
                                         m_controls.Timer1.interval);
-    if (interval)
+    if (interval && *interval != m_controls.Timer1.interval)
         setTimerInterval(*interval);
-    // New steps leave CurStep to the next tick to pick.
-    updateTicking();
+    else
+        postMotion();
 }

@@ -6,15 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include "engine/hook_keys.h"
 #include "engine/pavro_state.h"
 #include "platform/app_version.h"
 #include "platform/error_stream.h"
 #include "platform/form_event_sink.h"
-#include "platform/input_injector.h"
 #include "platform/instance_lock.h"
-#include "platform/key_event_source.h"
-#include "platform/pointer.h"
+#include "platform/input_loop.h"
 #include "platform/repeating_timer.h"
 #include "platform/settings_store.h"
 #include "platform/settings_view.h"
@@ -31,9 +28,8 @@ inline constexpr std::int32_t kTrayRightButtonUp = 517;
 
 /// What the program runs on. Every reference must outlive the Form1 that holds it.
 struct FormPlatform {
-    KeyEventSource& keys;
-    InputInjector& injector;
-    Pointer& pointer;
+    /// The key path: capture, button and pointer live on the input loop's thread.
+    InputLoop& input;
     SettingsStore& store;
     SettingsView& view;
     TrayIcon& tray;
@@ -52,12 +48,13 @@ struct FormPlatform {
 /// the tray icon and the timer from its construction to its destruction: the backends
 /// report the user's actions and the platform's events through it, all on the UI thread.
 ///
+/// The keys, the button and the pointer's motion are the input loop's: the form switches it,
+/// renews or suspends its capture and hands it the motion values, and never waits for a key.
+///
 /// Timer1 keeps the enabled flag and the interval the motion values are computed from; the
-/// platform timer under it runs only while a tick can do something: while the ticker has
-/// work (MoveTickPending), while a change to the store waits for its poll, or always when the
-/// store can't be watched. Every tick it leaves out would have moved nothing, changed nothing
-/// and followed nothing. An arrow pressed from rest starts it with a tick at once.
-class Form1 final : public FormEventSink, private HeldArrowsListener {
+/// platform timer under it polls the store, and runs only while that can follow something:
+/// while a change to the store waits for its poll, or always when the store can't be watched.
+class Form1 final : public FormEventSink {
 public:
     /// Builds the view's controls from form1Layout() and becomes the backends' event sink.
     explicit Form1(FormPlatform platform);
@@ -115,6 +112,7 @@ public:
     void HScroll1_Scroll(int index, ScrollAction action, int thumbPosition = 0) override;
     /// The user set check box |index| to |value| (0 or 1).
     void chkDefault_UserChange(int index, int value) override;
+    /// The store's poll (and, while the store can't be watched, its regular reading).
     void Timer1_Timer() override;
     /// After a resume or unlock: reinstalls a capture the system may have dropped, while on.
     void renewKeyCapture() override;
@@ -141,7 +139,6 @@ public:
     const FormControls& controls() const { return m_controls; }
     const PavroState& state() const { return m_state; }
     PavroState& state() { return m_state; }
-    HookKeys& hookKeys() { return m_hook; }
 
     // --- Settings store operations ---
     void LoadSettings();
@@ -149,8 +146,8 @@ public:
     /// (the keys written before stay written), with saveError() saying why.
     bool SaveSettings();
     const std::string& saveError() const { return m_saveError; }
-    /// Recomputes the motion values from the fields (ComputeMotion) and applies a new tick
-    /// interval to the timer.
+    /// Recomputes the motion values from the fields (ComputeMotion), applies a new tick
+    /// interval to the timer and hands both to the input loop.
     void RecalcMotion(std::int16_t index);
 
     /// "version" as stored: major * 10000 + minor * 100 + revision in 16-bit arithmetic,
@@ -169,10 +166,11 @@ private:
     /// Runs or rests the platform timer for what the ticks have to do now.
     void updateTicking();
     /// Runs the platform timer with a tick as soon as the current handler returns.
-    void tickAtOnce() noexcept;
-    void arrowsStarted() noexcept override;
+    void tickAtOnce();
+    /// Hands the input loop the motion values as they stand.
+    void postMotion();
     void setOnOffCaptions(const char* caption);
-    void reportCaptureFailure();
+    void reportCaptureFailure(const std::string& reason);
     void storeOnOff(const std::string& stateText);
     void noteStoreFailure(std::string_view what);
     void tellStoreFailure();
@@ -181,7 +179,6 @@ private:
     FormPlatform m_platform;
     PavroState m_state;
     FormControls m_controls;
-    HookKeys m_hook;
     bool m_ended = false;
     bool m_exitSaveFailed = false;
     bool m_captureFailureReported = false;

@@ -4,10 +4,12 @@
 #include <string_view>
 
 #include <QGuiApplication>
-#include <QSocketNotifier>
+
+#include "engine/pointer_control.h"
 
 #include "platform/evdev/evdev_key_source.h"
 #include "platform/evdev/evdev_pointer.h"
+#include "platform/posix/posix_input_loop.h"
 #include "platform/x11/x11_input_injector.h"
 #include "platform/x11/x11_key_source.h"
 #include "platform/x11/x11_pointer.h"
@@ -22,22 +24,31 @@ bool isWaylandSession()
 
 LinuxInput::LinuxInput()
 {
+    KeyEventSource* keys = nullptr;
+    InputInjector* injector = nullptr;
+    Pointer* pointer = nullptr;
     if (isWaylandSession()) {
         m_evdevKeys = std::make_unique<EvdevKeySource>();
         m_evdevPointer = std::make_unique<EvdevPointer>();
-        m_evdevNotifier = std::make_unique<QSocketNotifier>(m_evdevKeys->pollFd(), QSocketNotifier::Read);
-        QObject::connect(m_evdevNotifier.get(), &QSocketNotifier::activated, [this] { m_evdevKeys->dispatch(); });
-        m_keys = m_evdevKeys.get();
-        m_injector = m_evdevPointer.get();
-        m_pointer = m_evdevPointer.get();
+        keys = m_evdevKeys.get();
+        injector = m_evdevPointer.get();
+        pointer = m_evdevPointer.get();
     } else {
         m_x11Keys = std::make_unique<X11KeySource>();
         m_x11Injector = std::make_unique<X11InputInjector>();
         m_x11Pointer = std::make_unique<X11Pointer>();
-        m_keys = m_x11Keys.get();
-        m_injector = m_x11Injector.get();
-        m_pointer = m_x11Pointer.get();
+        keys = m_x11Keys.get();
+        injector = m_x11Injector.get();
+        pointer = m_x11Pointer.get();
     }
+    m_core = std::make_unique<PointerControl>(*keys, *injector, *pointer);
+    m_loop = std::make_unique<PosixInputLoop>(*m_core, *keys);
 }
 
-LinuxInput::~LinuxInput() = default;
+LinuxInput::~LinuxInput()
+{
+    // The loop first: it switches off, and nothing runs the core or the backends after it.
+    m_loop.reset();
+}
+
+InputLoop& LinuxInput::loop() { return *m_loop; }

@@ -103,7 +103,7 @@ int main(int argc, char* argv[])
     QtRepeatingTimer timer;
     QtInstanceLock instance(QStringLiteral("Pavro"), errors);
 
-    FormPlatform platform{input.keys(), input.injector(), input.pointer(), store, window, tray, timer, instance,
+    FormPlatform platform{input.loop(), store, window, tray, timer, instance,
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
                           QLocale::system().decimalPoint().toStdString(), errors};
     // The window, tray icon and timer report to the form from its construction on.

@@ -4,10 +4,12 @@
 
 #include <ostream>
 
+#include "engine/pointer_control.h"
 #include "pavro_version.h"
 #include "platform/win32/win32_diagnostic_log.h"
 #include "platform/win32/win32_error.h"
 #include "platform/win32/win32_input_injector.h"
+#include "platform/win32/win32_input_loop.h"
 #include "platform/win32/win32_instance_lock.h"
 #include "platform/win32/win32_keyboard_hook.h"
 #include "platform/win32/win32_locale.h"
@@ -31,6 +33,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     Win32Pointer pointer;
     Win32RegistryStore store{std::string(kAppName)};
     Win32RepeatingTimer timer;
+    // The key path's own: the ticks that move the pointer.
+    Win32RepeatingTimer tickTimer;
+    Win32InputLoop input(keys, tickTimer);
+    PointerControl pointerControl(input, injector, pointer);
+    input.attach(pointerControl);
     Win32SettingsWindow window(instance);
     if (!window.create()) {
         const std::string text = "Pavro could not create its window: " + window.lastError();
@@ -42,9 +49,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     Win32TrayIcon tray(instance, window.handle());
     window.addMessageHandler(tray);
 
-    FormPlatform platform{keys,
-                          injector,
-                          pointer,
+    FormPlatform platform{input,
                           store,
                           window,
                           tray,

@@ -1,5 +1,6 @@
 #include "platform/evdev/evdev_key_source.h"
 
+#include <optional>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -63,7 +64,7 @@ EvdevKeySource::~EvdevKeySource()
         close(m_epoll);
 }
 
-std::uintptr_t EvdevKeySource::install(KeyEventSink& sink)
+std::uintptr_t EvdevKeySource::install(KeySink& sink)
 {
     release();
     m_lastError.clear();
@@ -278,14 +279,12 @@ bool EvdevKeySource::handleKey(Keyboard& keyboard, const input_event& event) noe
     }
     std::uint8_t vk = m_downVk[code];
     bool sys = m_downSys[code];
-    std::uint32_t message;
     if (event.value == 0) {
         if (vk == 0) {  // pressed before the grab
             vk = evdevKeyVk(code, m_numLock);
             sys = m_altDown != 0;
         }
         m_downVk[code] = 0;
-        message = sys ? kWmSysKeyUp : kWmKeyUp;
     } else {
         // A repeat keeps what its press was, so the release that follows ends it.
         if (event.value == 1 || vk == 0) {
@@ -294,23 +293,21 @@ bool EvdevKeySource::handleKey(Keyboard& keyboard, const input_event& event) noe
             m_downVk[code] = vk;
             m_downSys[code] = sys;
         }
-        message = sys ? kWmSysKeyDown : kWmKeyDown;
     }
     const std::uintptr_t handle = m_handle;
-    const KeyEvent keyEvent{kKeyActionCode, message, vk, reinterpret_cast<std::intptr_t>(&event)};
-    if (m_sink->KeyboardProc(keyEvent) != 0)
+    const std::optional<CapturedKey> key = vk == 13 ? std::optional(CapturedKey::Enter)
+                                           : vk >= 37 && vk <= 40 ? std::optional(static_cast<CapturedKey>(vk - 37))
+                                                                  : std::nullopt;
+    if (key && m_sink->keyChanged({*key, event.value != 0, sys})) {
         m_hasPendingScan = false;  // the scan code goes with its key
-    return m_handle == handle;
-}
-
-std::intptr_t EvdevKeySource::forward(std::uintptr_t handle, const KeyEvent& event) noexcept
-{
-    if (handle == 0 || handle != m_handle || event.native == 0)
-        return 0;
-    const input_event& raw = *reinterpret_cast<const input_event*>(event.native);
+        return m_handle == handle;
+    }
+    if (m_handle != handle)
+        return false;
+    // Every other key, and a release whose press the desktop saw, goes on unchanged.
     flushScan();
-    m_passThrough.send(raw.type, raw.code, raw.value);
-    return 0;
+    m_passThrough.send(event.type, event.code, event.value);
+    return true;
 }
 
 void EvdevKeySource::flushScan() noexcept

@@ -15,20 +15,20 @@
 
 /// Captures the keyboards below the display server, for Wayland sessions: every keyboard under
 /// /dev/input (a device with the arrows and Enter) is grabbed (EVIOCGRAB), so that its events
-/// reach this process only, and each key event goes to the sink. Whatever the sink does not
-/// drop is written, unchanged and in order with its scan codes and SYN reports, to one virtual
-/// keyboard made through /dev/uinput, which the desktop reads instead of the grabbed ones.
+/// reach this process only. The captured keys go to the sink; what it does not claim, and every
+/// other key, is written, unchanged and in order with its scan codes and SYN reports, to one
+/// virtual keyboard made through /dev/uinput, which the desktop reads instead of the grabbed ones.
 ///
 /// A keyboard is grabbed only once no key is down on it: a grab taken while a key is held
 /// would leave that key pressed for the desktop. Keyboards plugged in later are found through
 /// inotify on the input folder; unplugged ones are dropped. The keypad's 4/8/6/2 are arrows
 /// while NumLock is off, as the desktop shows on the virtual keyboard's LED (which is passed on
 /// to the grabbed keyboards: a grab keeps the desktop from setting their LEDs itself). Either
-/// Alt down turns 256/257 into 260/261; a release is always delivered with the variant and
-/// the virtual-key code of its press, so it ends what the press began. Auto-repeat (value 2)
+/// Alt down sets the change's alt; a release is always delivered with the alt and the key of
+/// its press, so it ends what the press began. Auto-repeat (value 2)
 /// is a key down.
 ///
-/// Events are read in dispatch(), which the owner calls on the UI thread whenever pollFd() is
+/// Events are read in dispatch(), which the input loop calls on its thread whenever pollFd() is
 /// readable. A crash ends the grabs and destroys the virtual keyboard (the kernel does both
 /// when the descriptors close), and the kernel then releases every key still down on it.
 class EvdevKeySource final : public KeyEventSource {
@@ -39,16 +39,14 @@ public:
     EvdevKeySource& operator=(const EvdevKeySource&) = delete;
 
     /// Readable (poll/epoll) while dispatch() has something to do; valid for the object's life.
-    int pollFd() const noexcept { return m_epoll; }
+    int pollFd() const noexcept override { return m_epoll; }
     /// Handles everything pending: key events, LED changes, keyboards plugged and unplugged.
-    void dispatch();
+    void dispatch() override;
 
     /// Makes the virtual keyboard and grabs the keyboards present (those with keys down once
     /// they are released). Fails when /dev/uinput or the keyboards cannot be opened, naming
     /// the fix, or when no keyboard is found.
-    std::uintptr_t install(KeyEventSink& sink) override;
-    /// Writes |event| to the virtual keyboard; 0. No allocation, no blocking.
-    std::intptr_t forward(std::uintptr_t handle, const KeyEvent& event) noexcept override;
+    std::uintptr_t install(KeySink& sink) override;
     /// Releases every grab and destroys the virtual keyboard.
     void uninstall(std::uintptr_t handle) override;
     std::string lastError() const override { return m_lastError; }
@@ -96,7 +94,7 @@ private:
     int m_inotify = -1;
     UinputDevice m_passThrough;
     std::vector<std::unique_ptr<Keyboard>> m_keyboards;
-    KeyEventSink* m_sink = nullptr;
+    KeySink* m_sink = nullptr;
     std::uintptr_t m_handle = 0;
     std::uintptr_t m_lastHandle = 0;
     std::string m_lastError;

@@ -35,7 +35,7 @@ std::vector<std::string> CallLog::only(std::initializer_list<std::string_view> p
     return result;
 }
 
-std::uintptr_t FakeKeyEventSource::install(KeyEventSink& sink)
+std::uintptr_t FakeKeyEventSource::install(KeySink& sink)
 {
     if (refuse) {
         m_log.add("SetWindowsHookEx -> 0");
@@ -47,14 +47,7 @@ std::uintptr_t FakeKeyEventSource::install(KeyEventSink& sink)
     return m_handle;
 }
 
-std::intptr_t FakeKeyEventSource::forward(std::uintptr_t handle, const KeyEvent& event) noexcept
-{
-    m_log.add("CallNextHookEx " + std::to_string(handle) + " " + std::to_string(event.code) + " "
-              + std::to_string(event.message) + " " + std::to_string(event.vkCode));
-    return forwardResult;
-}
-
-std::uintptr_t FakeKeyEventSource::reinstall(std::uintptr_t handle, KeyEventSink& sink, std::uint8_t claimed,
+std::uintptr_t FakeKeyEventSource::reinstall(std::uintptr_t handle, KeySink& sink, std::uint8_t claimed,
                                              std::uint8_t& stillDown)
 {
     uninstall(handle);
@@ -72,11 +65,51 @@ void FakeKeyEventSource::uninstall(std::uintptr_t handle)
     }
 }
 
-std::intptr_t FakeKeyEventSource::deliver(std::uint32_t message, std::uint32_t vkCode, std::int32_t code)
+int FakeKeyEventSource::deliver(const KeyChange& change)
 {
     if (!m_sink)
         return -1;
-    return m_sink->KeyboardProc(KeyEvent{code, message, vkCode, 0});
+    return m_sink->keyChanged(change) ? 1 : 0;
+}
+
+int FakeInputLoop::press(CapturedKey key, bool alt)
+{
+    const int result = m_keys.press(key, alt);
+    afterChange();
+    return result;
+}
+
+int FakeInputLoop::release(CapturedKey key, bool alt)
+{
+    const int result = m_keys.release(key, alt);
+    afterChange();
+    return result;
+}
+
+void FakeInputLoop::afterChange()
+{
+    if (const auto due = core().nextTick(); due && *due <= now)
+        core().runDue(now);
+}
+
+void FakeInputLoop::advance(std::int32_t ms)
+{
+    const LoopTime until = now + static_cast<LoopTime>(ms) * 1'000'000;
+    for (auto due = core().nextTick(); due && *due <= until; due = core().nextTick()) {
+        now = std::max(now, *due);
+        core().runDue(now);
+    }
+    now = until;
+}
+
+bool FakeInputLoop::tick()
+{
+    const auto due = core().nextTick();
+    if (!due)
+        return false;
+    now = std::max(now, *due);
+    core().runDue(now);
+    return true;
 }
 
 bool FakePointer::read(CursorPoint& point)

@@ -12,6 +12,7 @@
 #include "platform/app_version.h"
 #include "platform/form_event_sink.h"
 #include "platform/input_injector.h"
+#include "platform/inline_input_loop.h"
 #include "platform/instance_lock.h"
 #include "platform/key_event_source.h"
 #include "platform/pointer.h"
@@ -34,30 +35,30 @@ private:
     std::vector<std::string> m_calls;
 };
 
-/// A key source whose events the test delivers; install can be made to fail.
+/// A key source whose key changes the test delivers; install can be made to fail.
 class FakeKeyEventSource final : public KeyEventSource {
 public:
     explicit FakeKeyEventSource(CallLog& log) : m_log(log) {}
-    std::uintptr_t install(KeyEventSink& sink) override;
-    std::intptr_t forward(std::uintptr_t handle, const KeyEvent& event) noexcept override;
+    std::uintptr_t install(KeySink& sink) override;
     void uninstall(std::uintptr_t handle) override;
     /// Keeps the claimed presses of the keys in |keysDown|.
-    std::uintptr_t reinstall(std::uintptr_t handle, KeyEventSink& sink, std::uint8_t claimed,
+    std::uintptr_t reinstall(std::uintptr_t handle, KeySink& sink, std::uint8_t claimed,
                              std::uint8_t& stillDown) override;
     std::string lastError() const override { return "the test refused the capture"; }
 
-    /// Delivers one event as the desktop would while installed; returns the sink's result,
-    /// or nullopt-like -1 when nothing is installed (the event then goes straight through).
-    std::intptr_t deliver(std::uint32_t message, std::uint32_t vkCode, std::int32_t code = 0);
+    /// Delivers one key change as the desktop would while installed: 1 claimed, 0 passed on,
+    /// -1 when nothing is installed (the key then goes straight through).
+    int deliver(const KeyChange& change);
+    int press(CapturedKey key, bool alt = false) { return deliver({key, true, alt}); }
+    int release(CapturedKey key, bool alt = false) { return deliver({key, false, alt}); }
     bool installed() const { return m_sink != nullptr; }
 
-    bool refuse = false;               ///< install() returns 0
-    std::uint8_t keysDown = 0;         ///< captured keys down now (capturedKeyBit bits)
-    std::intptr_t forwardResult = 77;  ///< what the rest of the chain answers
+    bool refuse = false;        ///< install() returns 0
+    std::uint8_t keysDown = 0;  ///< captured keys down now (capturedKeyBit bits)
 
 private:
     CallLog& m_log;
-    KeyEventSink* m_sink = nullptr;
+    KeySink* m_sink = nullptr;
     std::uintptr_t m_handle = 0;
     std::uintptr_t m_nextHandle = 0x100;
 };
@@ -201,7 +202,7 @@ private:
 class FakeRepeatingTimer final : public RepeatingTimer {
 public:
     explicit FakeRepeatingTimer(CallLog& log) : m_log(log) {}
-    void setEventSink(FormEventSink* newSink) override { sink = newSink; }
+    void setEventSink(TimerTickSink* newSink) override { sink = newSink; }
     void setEnabled(bool enabled) override;
     void setPeriod(std::int32_t milliseconds) override;
     /// Enables the timer and counts the request; the test runs the tick it asks for.
@@ -210,10 +211,37 @@ public:
     bool enabled = false;
     int immediateTicks = 0;
     std::int32_t period = 0;
-    FormEventSink* sink = nullptr;
+    TimerTickSink* sink = nullptr;
 
 private:
     CallLog& m_log;
+};
+
+/// Runs the key path's core inline on the test's thread, on a clock the test moves: each
+/// command and key change is handled at once, then whatever tick is due at the clock's time,
+/// as the real loop does when it wakes.
+class FakeInputLoop final : public InlineInputLoop {
+public:
+    explicit FakeInputLoop(FakeKeyEventSource& keys) : m_keys(keys) {}
+
+    /// A key change through the capture, as FakeKeyEventSource::deliver answers it.
+    int press(CapturedKey key, bool alt = false);
+    int release(CapturedKey key, bool alt = false);
+    /// Moves the clock on by |ms| milliseconds, running each tick when it falls due.
+    void advance(std::int32_t ms);
+    /// Moves the clock to the next tick and runs it; false (the clock unchanged) at rest.
+    bool tick();
+    /// No tick is due, ever, until something changes.
+    bool resting() const { return !core().nextTick(); }
+
+    /// The loop's clock, in nanoseconds.
+    LoopTime now = 0;
+
+private:
+    /// Runs the tick due at the clock's time, if any.
+    void afterChange() override;
+
+    FakeKeyEventSource& m_keys;
 };
 
 /// One lock per test "session": the first tryAcquire wins, later ones (other processes) fail
@@ -245,6 +273,7 @@ struct FakePlatform {
 
     CallLog log;
     FakeKeyEventSource keys{log};
+    FakeInputLoop loop{keys};
     FakeInputInjector injector{log};
     FakePointer pointer{log};
     FakeSettingsStore store;

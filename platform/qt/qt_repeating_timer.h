@@ -20,7 +20,7 @@ public:
     QtRepeatingTimer(const QtRepeatingTimer&) = delete;
     QtRepeatingTimer& operator=(const QtRepeatingTimer&) = delete;
 
-    void setEventSink(FormEventSink* sink) override { m_sink = sink; }
+    void setEventSink(TimerTickSink* sink) override { m_sink = sink; }
     void setEnabled(bool enabled) override;
     void setPeriod(std::int32_t milliseconds) override;
     void startNow() override;
@@ -32,7 +32,7 @@ private:
 
     int m_fd = -1;
     std::unique_ptr<QSocketNotifier> m_notifier;
-    FormEventSink* m_sink = nullptr;
+    TimerTickSink* m_sink = nullptr;
     bool m_enabled = false;
     std::int32_t m_period = 25;
 };

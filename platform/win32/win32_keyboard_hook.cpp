@@ -9,8 +9,7 @@
 namespace {
 
 constexpr const wchar_t* kWindowClass = L"PavroKeyWindow";
-// A captured key's event, posted by the hook thread: wParam the keyboard message, lParam
-// the virtual-key code.
+// A captured key's change, posted by the hook thread: wParam packs it (packKeyChange).
 constexpr UINT kKeyMessage = WM_APP + 1;
 constexpr UINT_PTR kWatchdogTimer = 1;
 
@@ -33,18 +32,30 @@ void CALLBACK inputChanged(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD)
         PostMessageW(g_inputChangedTarget, kInputChangedMessage, 0, 0);
 }
 
+WPARAM packKeyChange(const KeyChange& change)
+{
+    return static_cast<WPARAM>(change.key) | (change.down ? 0x100u : 0u) | (change.alt ? 0x200u : 0u);
+}
+
+KeyChange unpackKeyChange(WPARAM packed)
+{
+    return {static_cast<CapturedKey>(packed & 0xFFu), (packed & 0x100u) != 0, (packed & 0x200u) != 0};
+}
+
 // The whole desktop's input waits for this: one table lookup and one post, no allocation,
 // no waiting. vkCode is read only for HC_ACTION: for other codes lParam need not point at
-// an event record.
+// an event record. Any message other than a key's down or up passes untouched.
 LRESULT CALLBACK lowLevelKeyboardProc(int nCode, WPARAM wParam, LPARAM lParam)
 {
     if (nCode == HC_ACTION && lParam != 0) {
         g_lastHookTime.store(GetTickCount(), std::memory_order_relaxed);
         const DWORD vkCode = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)->vkCode;
-        const std::uint8_t bit = capturedKeyBit(vkCode);
-        if (bit != 0) {
-            const bool claimed = claimKeyEvent(g_claims, bit, static_cast<std::uint32_t>(wParam));
-            PostMessageW(g_target, kKeyMessage, wParam, static_cast<LPARAM>(vkCode));
+        const auto key = win32CapturedKey(vkCode);
+        const bool down = wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN;
+        if (key && (down || wParam == WM_KEYUP || wParam == WM_SYSKEYUP)) {
+            const KeyChange change{*key, down, wParam == WM_SYSKEYDOWN || wParam == WM_SYSKEYUP};
+            const bool claimed = claimKeyEvent(g_claims, change);
+            PostMessageW(g_target, kKeyMessage, packKeyChange(change), 0);
             if (claimed)
                 return 1;
         }
@@ -96,7 +107,7 @@ DWORD WINAPI Win32KeyboardHook::threadMain(LPVOID parameter)
     return 0;
 }
 
-std::uintptr_t Win32KeyboardHook::install(KeyEventSink& sink)
+std::uintptr_t Win32KeyboardHook::install(KeySink& sink)
 {
     if (m_hook != nullptr)
         uninstall(reinterpret_cast<std::uintptr_t>(m_hook));
@@ -142,11 +153,6 @@ std::uintptr_t Win32KeyboardHook::install(KeyEventSink& sink)
     return reinterpret_cast<std::uintptr_t>(m_hook);
 }
 
-std::intptr_t Win32KeyboardHook::forward(std::uintptr_t, const KeyEvent&) noexcept
-{
-    return 0;
-}
-
 void Win32KeyboardHook::uninstall(std::uintptr_t handle)
 {
     if (handle == 0 || reinterpret_cast<HHOOK>(handle) != m_hook)
@@ -179,7 +185,19 @@ void Win32KeyboardHook::uninstall(std::uintptr_t handle)
     m_sink = nullptr;
 }
 
-std::uintptr_t Win32KeyboardHook::reinstall(std::uintptr_t handle, KeyEventSink& sink, std::uint8_t claimed,
+std::optional<CapturedKey> win32CapturedKey(std::uint32_t vkCode) noexcept
+{
+    switch (vkCode) {
+    case VK_LEFT: return CapturedKey::Left;
+    case VK_UP: return CapturedKey::Up;
+    case VK_RIGHT: return CapturedKey::Right;
+    case VK_DOWN: return CapturedKey::Down;
+    case VK_RETURN: return CapturedKey::Enter;
+    default: return std::nullopt;
+    }
+}
+
+std::uintptr_t Win32KeyboardHook::reinstall(std::uintptr_t handle, KeySink& sink, std::uint8_t claimed,
                                             std::uint8_t& stillDown)
 {
     // Asked before the old hook goes: the raw input's picture is complete until then.
@@ -197,7 +215,7 @@ std::uint8_t Win32KeyboardHook::capturedKeysDown() const
     std::uint8_t down = m_rawDown;
     for (const int vk : {VK_RETURN, VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN})
         if ((GetAsyncKeyState(vk) & 0x8000) != 0)
-            down |= capturedKeyBit(static_cast<std::uint32_t>(vk));
+            down |= capturedKeyBit(*win32CapturedKey(static_cast<std::uint32_t>(vk)));
     return down;
 }
 
@@ -212,9 +230,9 @@ void Win32KeyboardHook::onRawInput(LPARAM lParam)
     UINT size = sizeof input;
     if (GetRawInputData(reinterpret_cast<HRAWINPUT>(lParam), RID_INPUT, &input, &size, sizeof(RAWINPUTHEADER))
             == static_cast<UINT>(-1)
-        || input.header.dwType != RIM_TYPEKEYBOARD || capturedKeyBit(input.data.keyboard.VKey) == 0)
+        || input.header.dwType != RIM_TYPEKEYBOARD || !win32CapturedKey(input.data.keyboard.VKey))
         return;
-    const std::uint8_t bit = capturedKeyBit(input.data.keyboard.VKey);
+    const std::uint8_t bit = capturedKeyBit(*win32CapturedKey(input.data.keyboard.VKey));
     if ((input.data.keyboard.Flags & RI_KEY_BREAK) != 0)
         m_rawDown = static_cast<std::uint8_t>(m_rawDown & ~bit);
     else
@@ -248,8 +266,7 @@ LRESULT CALLBACK Win32KeyboardHook::windowProc(HWND window, UINT message, WPARAM
         switch (message) {
         case kKeyMessage:
             if (self->m_sink != nullptr)
-                self->m_sink->KeyboardProc(KeyEvent{kKeyActionCode, static_cast<std::uint32_t>(wParam),
-                                                    static_cast<std::uint32_t>(lParam), 0});
+                self->m_sink->keyChanged(unpackKeyChange(wParam));
             return 0;
         case WM_INPUT:
             self->onRawInput(lParam);

@@ -4,9 +4,13 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "platform/key_event_source.h"
+
+/// The captured key a virtual-key code stands for (13 Enter, 37-40 the arrows), or none.
+std::optional<CapturedKey> win32CapturedKey(std::uint32_t vkCode) noexcept;
 
 /// The desktop-wide low-level keyboard hook (WH_KEYBOARD_LL) on a thread of its own.
 ///
@@ -45,13 +49,12 @@ public:
         m_log = log;
     }
 
-    /// Starts the hook thread and waits until its hook is in place (or refused).
-    std::uintptr_t install(KeyEventSink& sink) override;
-    /// Nothing left to do: the hook thread already passed every event that was not claimed.
-    std::intptr_t forward(std::uintptr_t handle, const KeyEvent& event) noexcept override;
+    /// Starts the hook thread and waits until its hook is in place (or refused). The hook thread
+    /// passes every key that is not claimed itself; the sink's answer is not needed.
+    std::uintptr_t install(KeySink& sink) override;
     void uninstall(std::uintptr_t handle) override;
     /// The new hook starts with the claims of |claimed| whose keys are down (capturedKeysDown).
-    std::uintptr_t reinstall(std::uintptr_t handle, KeyEventSink& sink, std::uint8_t claimed,
+    std::uintptr_t reinstall(std::uintptr_t handle, KeySink& sink, std::uint8_t claimed,
                              std::uint8_t& stillDown) override;
     std::string lastError() const override { return m_lastError; }
 
@@ -76,7 +79,7 @@ private:
     HANDLE m_ready = nullptr;
     HHOOK m_hook = nullptr;
     DWORD m_installError = 0;
-    KeyEventSink* m_sink = nullptr;
+    KeySink* m_sink = nullptr;
     HWND m_renewTarget = nullptr;
     std::ostream* m_log = nullptr;
     bool m_rawInput = false;

@@ -52,7 +52,7 @@ public:
     Win32RepeatingTimer& operator=(const Win32RepeatingTimer&) = delete;
     ~Win32RepeatingTimer() override;
 
-    void setEventSink(FormEventSink* sink) override { m_sink = sink; }
+    void setEventSink(TimerTickSink* sink) override { m_sink = sink; }
     void setEnabled(bool enabled) override;
     void setPeriod(std::int32_t milliseconds) override;
     void startNow() override;
@@ -86,7 +86,7 @@ private:
     HANDLE m_wake = nullptr;  ///< auto-reset: the shared state changed, or the thread must end
     HANDLE m_thread = nullptr;
     bool m_highResolution = false;
-    FormEventSink* m_sink = nullptr;
+    TimerTickSink* m_sink = nullptr;
     // The UI thread's own state.
     bool m_enabled = false;
     std::int32_t m_period = 25;

@@ -69,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         expected[setting.key] = expectedSave(setting, store);
     const bool onOffReadable = !store.failReads.count("OnOff");
 
-    FakePlatform platform(store, locks);
-    Form1 form(formPlatform(platform));
+    Process process(store, locks);
+    Form1& form = process.form;
     form.Form_Load();
     FUZZ_CHECK(!form.ended());
     for (; line != lines.end(); ++line) {

@@ -7,7 +7,8 @@
 
 namespace {
 
-// The timer that rests while ticks have nothing to do, against a loop that ticks every time.
+// The store's poll timer that rests while the store is watched, against one that polls on every
+// tick; the input loops of both see the same keys on the same clock.
 
 struct Snapshot {
     CursorPoint pointer;
@@ -42,9 +43,9 @@ struct World {
     }
     Snapshot snapshot()
     {
-        const PavroState& s = running->form.state();
-        return {running->platform.pointer.position, s.IsOn, s.HoldTime, s.CurStep, s.StdStep, s.FastStep,
-                s.FastAfter, s.ArrowDown, s.LeftButtonHeld, running->platform.keys.installed(),
+        const PavroState& s = running->keyPath();
+        return {running->platform.pointer.position, running->form.state().IsOn, s.HoldTime, s.CurStep, s.StdStep,
+                s.FastStep, s.FastAfter, s.ArrowDown, s.LeftButtonHeld, running->platform.keys.installed(),
                 running->form.controls().Timer1.interval, session.store.value("OnOff")};
     }
     FakeRepeatingTimer& timer() { return running->platform.timer; }
@@ -80,6 +81,7 @@ struct Script {
         everyTick.running->form.Timer1_Timer();
         if (resting.timer().enabled)
             resting.running->form.Timer1_Timer();
+        both([](World& w) { w.running->loop().advance(25); });
     }
     template <typename Action>
     void both(Action&& action)
@@ -91,8 +93,11 @@ struct Script {
 
 TEST(IdleTicks, AnyScriptMovesAndSwitchesAsATickEveryIntervalWould)
 {
-    static constexpr std::uint32_t kKeys[] = {37, 38, 39, 40, 13, 65};
-    static constexpr std::uint32_t kMessages[] = {kWmKeyDown, kWmKeyUp, kWmSysKeyDown, kWmKeyUp, kWmSysKeyUp};
+    static constexpr CapturedKey kKeys[] = {CapturedKey::Left, CapturedKey::Up, CapturedKey::Right,
+                                            CapturedKey::Down, CapturedKey::Enter};
+    static constexpr KeyChange kChanges[] = {{CapturedKey::Left, true, false}, {CapturedKey::Left, false, false},
+                                             {CapturedKey::Left, true, true}, {CapturedKey::Left, false, false},
+                                             {CapturedKey::Left, false, true}};
     static constexpr const char* kOnOffTexts[] = {"0", "1", "2", "x"};
     static constexpr const char* kFieldTexts[] = {"0", "1", "6", "25", "300", "-3", "abc", ""};
     int restingTicks = 0, opportunities = 0;
@@ -109,8 +114,14 @@ TEST(IdleTicks, AnyScriptMovesAndSwitchesAsATickEveryIntervalWould)
                 ++opportunities;
                 restingTicks += wasTicking;
             } else if (op < 14) {
-                const std::uint32_t key = kKeys[pick(6)], message = kMessages[pick(5)];
-                script.both([&](World& w) { w.running->platform.keys.deliver(message, key); });
+                KeyChange change = kChanges[pick(5)];
+                change.key = kKeys[pick(5)];
+                script.both([&](World& w) {
+                    if (change.down)
+                        w.running->loop().press(change.key, change.alt);
+                    else
+                        w.running->loop().release(change.key, change.alt);
+                });
             } else if (op == 14) {
                 script.both([](World& w) { w.session.launch(); });
             } else if (op == 15) {
@@ -139,7 +150,7 @@ TEST(IdleTicks, AnyScriptMovesAndSwitchesAsATickEveryIntervalWould)
     EXPECT_LT(restingTicks, opportunities * 3 / 4);
 }
 
-TEST(IdleTicks, TheTimerRunsOnlyWhileATickHasWork)
+TEST(IdleTicks, ThePollTimerRunsOnlyWhileThereIsAChangeToFollow)
 {
     World world(true);
     Process& running = *world.running;
@@ -154,25 +165,17 @@ TEST(IdleTicks, TheTimerRunsOnlyWhileATickHasWork)
     EXPECT_EQ(running.form.state().IsOn, kTrue);
     running.platform.store.deliverChanges();  // its own write of "1"
     running.form.Timer1_Timer();
-    EXPECT_FALSE(timer.enabled) << "on, no arrow held";
+    EXPECT_FALSE(timer.enabled) << "on, nothing to poll";
 
-    // An arrow from rest ticks at once: a tap shorter than a tick still moves one step.
-    running.platform.keys.deliver(kWmKeyDown, 39);
-    EXPECT_EQ(timer.immediateTicks, 2);
-    running.form.Timer1_Timer();
-    EXPECT_EQ(running.platform.pointer.position.x, 646);
-    running.platform.keys.deliver(kWmKeyUp, 39);
-    EXPECT_TRUE(timer.enabled) << "one more tick starts HoldTime again";
-    running.form.Timer1_Timer();
-    EXPECT_EQ(running.form.state().HoldTime, 0);
+    // The keys and the motion are the input loop's: the poll timer stays at rest.
+    const int immediateTicks = timer.immediateTicks;
+    running.loop().press(CapturedKey::Right);
+    EXPECT_EQ(running.platform.pointer.position.x, 646) << "the first step at once";
+    running.loop().advance(50);
+    running.loop().release(CapturedKey::Right);
+    EXPECT_EQ(running.platform.pointer.position.x, 658);
     EXPECT_FALSE(timer.enabled);
-
-    // New steps leave CurStep for a tick to pick.
-    running.form.setText1(0, "10");
-    EXPECT_TRUE(timer.enabled);
-    running.form.Timer1_Timer();
-    EXPECT_EQ(running.form.state().CurStep, running.form.state().StdStep);
-    EXPECT_FALSE(timer.enabled);
+    EXPECT_EQ(timer.immediateTicks, immediateTicks);
 
     // A watch that is lost leaves the poll on every tick.
     running.form.storeChanged(false);

@@ -150,27 +150,13 @@ TEST(Poll, MenuSwitchOnKeepsTheIdleInterval)
     EXPECT_EQ(running->form.state().IsOn, kTrue);
     EXPECT_EQ(running->form.controls().Timer1.interval, 200);
     EXPECT_EQ(running->form.state().StdStep, 6);
-    running->platform.keys.deliver(kWmKeyDown, 39);
-    // Ticks as the timer backend delivers them.
-    running->platform.timer.sink->Timer1_Timer();
-    running->platform.timer.sink->Timer1_Timer();
-    EXPECT_EQ(running->form.state().HoldTime, 400);
+    running->platform.loop.press(CapturedKey::Right);
+    running->loop().advance(200);
+    EXPECT_EQ(running->keyPath().HoldTime, 400) << "two ticks of the idle interval";
 
     running->form.HScroll1_UserChange(3, 30);
     EXPECT_EQ(running->form.controls().Timer1.interval, 30);
     EXPECT_EQ(running->platform.timer.period, 30);
-}
-
-TEST(Poll, NoMovementOnTheTickThatSwitchesOn)
-{
-    Session session;
-    auto running = session.launch();
-    running->form.state().ArrowDown[2] = 1;  // cannot happen through the keys, but must not move
-    session.launch();
-    running->log().clear();
-    running->form.Timer1_Timer();
-    EXPECT_EQ(running->log().only({"SetCursorPos"}), Calls{});
-    EXPECT_EQ(running->form.state().IsOn, kTrue);
 }
 
 TEST(Poll, ADeletedSectionIsNoRequest)
@@ -214,14 +200,14 @@ TEST(Switch, OffForgetsHeldKeysAndReleasesTheButton)
     Session session;
     auto p = session.launch();
     p->form.mnuOnOff_Click();
-    p->platform.keys.deliver(kWmKeyDown, 39);
-    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->platform.loop.press(CapturedKey::Right);
+    p->platform.loop.press(CapturedKey::Enter);
     p->log().clear();
     p->form.mnuOnOff_Click();
     EXPECT_EQ(p->log().only({"mouse_event", "Unhook"}), (Calls{"mouse_event 4", "UnhookWindowsHookEx 256"}));
     p->form.mnuOnOff_Click();
     p->log().clear();
-    p->form.Timer1_Timer();
+    p->loop().advance(25);
     EXPECT_EQ(p->log().only({"SetCursorPos"}), Calls{});
 }
 
@@ -232,17 +218,17 @@ TEST(Switch, ReleasesUnderAltEndTheirPresses)
     Session session;
     auto p = session.launch();
     p->form.mnuOnOff_Click();
-    p->platform.keys.deliver(kWmKeyDown, 39);
-    p->platform.keys.deliver(kWmKeyDown, 13);
-    p->form.Timer1_Timer();
-    p->platform.keys.deliver(kWmSysKeyDown, 39);  // auto-repeat with Alt down
-    p->platform.keys.deliver(kWmSysKeyUp, 39);
-    p->platform.keys.deliver(kWmSysKeyUp, 13);
+    p->platform.loop.press(CapturedKey::Right);
+    p->platform.loop.press(CapturedKey::Enter);
+    p->loop().advance(25);
+    p->platform.loop.press(CapturedKey::Right, true);  // auto-repeat with Alt down
+    p->platform.loop.release(CapturedKey::Right, true);
+    p->platform.loop.release(CapturedKey::Enter, true);
     p->log().clear();
-    p->form.Timer1_Timer();
-    p->form.Timer1_Timer();
+    p->loop().advance(25);
+    p->loop().advance(25);
     EXPECT_EQ(p->log().only({"SetCursorPos", "mouse_event"}), Calls{});
-    EXPECT_EQ(p->form.state().HoldTime, 0);
+    EXPECT_EQ(p->keyPath().HoldTime, 0);
     p->form.mnuOnOff_Click();
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{}) << "the button was already up";
 }
@@ -255,18 +241,18 @@ TEST(Switch, APointerOutOfReachEndsHeldInput)
     Session session;
     auto p = session.launch();
     p->form.mnuOnOff_Click();
-    p->platform.keys.deliver(kWmKeyDown, 39);
-    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->platform.loop.press(CapturedKey::Right);
+    p->platform.loop.press(CapturedKey::Enter);
     p->platform.pointer.failMoves = true;
     p->log().clear();
-    p->form.Timer1_Timer();
+    p->loop().advance(25);
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
     p->platform.pointer.failMoves = false;
     p->log().clear();
-    p->form.Timer1_Timer();
+    p->loop().advance(25);
     EXPECT_EQ(p->log().only({"SetCursorPos", "mouse_event"}), Calls{});
-    EXPECT_EQ(p->platform.keys.deliver(kWmKeyUp, 39), 1);
-    EXPECT_EQ(p->platform.keys.deliver(kWmKeyUp, 13), 1);
+    EXPECT_EQ(p->platform.loop.release(CapturedKey::Right), 1);
+    EXPECT_EQ(p->platform.loop.release(CapturedKey::Enter), 1);
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{}) << "the button was already up";
 }
 
@@ -282,7 +268,7 @@ TEST(Switch, ACaptureFailureIsToldOnceAndTheSwitchStillShowsOn)
                      "UpdateSetting OnOff", "GetSetting OnOff", "SaveSetting OnOff=1", "NIM_MODIFY active",
                      "TrayMessage Pavro: Pointer control could not capture the arrow keys: the test refused the capture"}));
     EXPECT_EQ(p->form.state().IsOn, kTrue);
-    EXPECT_EQ(p->form.state().HookHandle, 0u);
+    EXPECT_EQ(p->keyPath().HookHandle, 0u);
     EXPECT_EQ(p->platform.errors.str(),
               "Pavro: Pointer control could not capture the arrow keys: the test refused the capture\n");
 
@@ -303,14 +289,14 @@ TEST(Switch, RenewingTheCaptureOnlyWhileOn)
     p->log().clear();
     p->form.renewKeyCapture();
     EXPECT_EQ(p->log().all(), (Calls{"UnhookWindowsHookEx 256", "SetWindowsHookEx -> 257"}));
-    EXPECT_EQ(p->platform.keys.deliver(kWmKeyDown, 37), 1);
+    EXPECT_EQ(p->platform.loop.press(CapturedKey::Left), 1);
 
     // A capture the system dropped lost the releases too: renewing it (the watchdog's way)
     // releases the injected button and forgets the held arrow, which then moves nothing.
-    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->platform.loop.press(CapturedKey::Enter);
     p->log().clear();
     p->form.renewKeyCapture();
-    p->form.Timer1_Timer();
+    p->loop().advance(25);
     EXPECT_EQ(p->log().only({"mouse_event", "SetCursorPos"}), Calls{"mouse_event 4"});
 }
 
@@ -322,15 +308,15 @@ TEST(KeyCapture, RenewalKeepsAKeyStillDownOnePress)
     Session session;
     auto p = session.launch();
     p->form.mnuOnOff_Click();
-    p->platform.keys.deliver(kWmKeyDown, 13);
-    p->platform.keys.deliver(kWmKeyDown, 39);
-    p->platform.keys.keysDown = capturedKeyBit(13);
+    p->platform.loop.press(CapturedKey::Enter);
+    p->platform.loop.press(CapturedKey::Right);
+    p->platform.keys.keysDown = capturedKeyBit(CapturedKey::Enter);
     p->log().clear();
     p->form.renewKeyCapture();
-    EXPECT_EQ(p->platform.keys.deliver(kWmKeyDown, 13), 1);
-    p->form.Timer1_Timer();
+    EXPECT_EQ(p->platform.loop.press(CapturedKey::Enter), 1);
+    p->loop().advance(25);
     EXPECT_EQ(p->log().only({"mouse_event", "SetCursorPos"}), Calls{});
-    EXPECT_EQ(p->platform.keys.deliver(kWmKeyUp, 13), 1);
+    EXPECT_EQ(p->platform.loop.release(CapturedKey::Enter), 1);
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
 }
 
@@ -342,14 +328,14 @@ TEST(KeyCapture, EnterHeldAloneIsLetGoWhenInputLeavesReach)
     Session session;
     auto p = session.launch();
     p->form.mnuOnOff_Click();
-    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->platform.loop.press(CapturedKey::Enter);
     p->log().clear();
     p->form.inputMayBeOutOfReach();
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{}) << "still in reach";
     p->platform.pointer.outOfReach = true;
     p->form.inputMayBeOutOfReach();
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
-    EXPECT_EQ(p->platform.keys.deliver(kWmKeyUp, 13), 1);
+    EXPECT_EQ(p->platform.loop.release(CapturedKey::Enter), 1);
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
 }
 
@@ -360,7 +346,7 @@ TEST(Switch, SuspendingForAStopReleasesCaptureAndButtonUntilRenewed)
     Session session;
     auto p = session.launch();
     p->form.mnuOnOff_Click();
-    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->platform.loop.press(CapturedKey::Enter);
     p->log().clear();
     p->form.suspendKeyCapture();
     EXPECT_EQ(p->log().all(), (Calls{"mouse_event 4", "UnhookWindowsHookEx 256"}));

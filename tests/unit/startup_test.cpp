@@ -202,7 +202,7 @@ std::unique_ptr<Process> onWithAnEditAndEnterHeld(Session& session)
     auto p = session.launch();
     p->form.mnuOnOff_Click();
     p->form.HScroll1_Scroll(0, ScrollAction::ArrowRight);
-    p->platform.keys.deliver(kWmKeyDown, 13);
+    p->platform.loop.press(CapturedKey::Enter);
     p->log().clear();
     return p;
 }

@@ -145,10 +145,11 @@ TEST_F(Window, ArrowsAndEnterNeverReachTheWindowWhileOn)
 {
     p->form.mnuOnOff_Click();
     p->log().clear();
-    EXPECT_EQ(p->platform.keys.deliver(kWmKeyDown, 39), 1);
-    EXPECT_EQ(p->platform.keys.deliver(kWmKeyDown, 13), 1);
+    EXPECT_EQ(p->platform.loop.press(CapturedKey::Right), 1);
+    EXPECT_EQ(p->platform.loop.press(CapturedKey::Enter), 1);
     EXPECT_EQ(controls().HScroll1[0].value, 25);
-    EXPECT_EQ(p->log().all(), Calls{"mouse_event 2"});
+    EXPECT_EQ(p->log().only({"SetCursorPos", "mouse_event", "Text", "HScroll"}),
+              (Calls{"SetCursorPos 646,400", "mouse_event 2"}));
 }
 
 } // namespace

@@ -20,7 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "engine/hook_keys.h"
+#include "engine/pointer_control.h"
 #include "engine/motion_ticker.h"
 #include "engine/pavro_state.h"
 #include "platform/evdev/evdev_key_source.h"
@@ -125,16 +125,17 @@ void pump(EvdevKeySource& source, int quietMs = 30)
 
 /// Pavro's key path and devices, installed over the keyboards present.
 struct Pavro {
-    PavroState state;
     EvdevPointer pointer;
     EvdevKeySource source;
-    HookKeys hook{state, source, pointer};
+    PointerControl core{source, pointer, pointer};
 
     Pavro()
     {
         EXPECT_TRUE(pointer.valid());
-        EXPECT_TRUE(hook.HookOn()) << source.lastError();
+        std::string reason;
+        EXPECT_TRUE(core.switchOn(reason)) << reason;
     }
+    const PavroState& state() const { return core.state(); }
 };
 
 TEST(EvdevVm, FiveKeysAreSwallowedIntoStateAndButtonsAndEveryOtherKeyPassesExactly)
@@ -195,7 +196,7 @@ TEST(EvdevVm, FiveKeysAreSwallowedIntoStateAndButtonsAndEveryOtherKeyPassesExact
         SCOPED_TRACE(step.what);
         keyboard.send(step.typed);
         pump(pavro.source);
-        EXPECT_EQ(pavro.state.ArrowDown, step.arrows);
+        EXPECT_EQ(pavro.state().ArrowDown, step.arrows);
         EXPECT_EQ(desktop.take(), step.passed);
         EXPECT_EQ(pointer.take(), step.clicks);
     }
@@ -215,7 +216,7 @@ TEST(EvdevVm, NumLockFromTheDesktopMakesTheKeypadDigitsAndReachesTheGrabbedKeybo
     desktop.take();
     keyboard.send(key(KEY_KP4, 1) + key(KEY_KP4, 0));
     pump(pavro.source);
-    EXPECT_EQ(pavro.state.ArrowDown[0], 0);
+    EXPECT_EQ(pavro.state().ArrowDown[0], 0);
     EXPECT_EQ(desktop.take(), key(KEY_KP4, 1) + key(KEY_KP4, 0));
 
     desktop.put({{EV_LED, LED_NUML, 0}, {EV_SYN, SYN_REPORT, 0}});
@@ -223,7 +224,7 @@ TEST(EvdevVm, NumLockFromTheDesktopMakesTheKeypadDigitsAndReachesTheGrabbedKeybo
     desktop.take();
     keyboard.send(key(KEY_KP4, 1));
     pump(pavro.source);
-    EXPECT_EQ(pavro.state.ArrowDown[0], 1);
+    EXPECT_EQ(pavro.state().ArrowDown[0], 1);
     EXPECT_EQ(desktop.take(), Events{});
 }
 
@@ -233,23 +234,25 @@ TEST(EvdevVm, TickerStepsArriveAsExactPixels)
     Pavro pavro;
     pump(pavro.source);
     Reader pointer(pavro.pointer.eventNode());
-    PavroState& state = pavro.state;
-    state.IsOn = kTrue;
-    state.StdStep = 6;
-    state.FastStep = 20;
-    state.FastAfter = 250;
-    state.CurStep = 6;
+    // The loop's clock, scripted: each tick runs when it falls due.
+    LoopTime now = 0;
+    const auto nextTick = [&] {
+        now = std::max(now, *pavro.core.nextTick());
+        pavro.core.runDue(now);
+    };
+    pavro.core.setMotion({6, 20, 250, 25});
+    nextTick();  // picks the standard step, moves nothing
 
     keyboard.send(key(KEY_RIGHT, 1));
     pump(pavro.source);
     Events expected;
     for (int tick = 0; tick < 13; ++tick) {
-        MoveTick(state, pavro.pointer, 25);
+        nextTick();
         expected = expected + Events{{EV_REL, REL_X, tick < 11 ? 6 : 20}, {EV_SYN, SYN_REPORT, 0}};
     }
     keyboard.send(key(KEY_UP, 1) + key(KEY_RIGHT, 0));
     pump(pavro.source);
-    MoveTick(state, pavro.pointer, 25);
+    nextTick();
     expected = expected + Events{{EV_REL, REL_Y, -20}, {EV_SYN, SYN_REPORT, 0}};
     EXPECT_EQ(pointer.take(), expected);
 }
@@ -264,7 +267,7 @@ TEST(EvdevVm, KeyboardsPluggedAndUnpluggedAreFollowedAndGrabbedOnlyWithNoKeyDown
 
     first.send(key(KEY_RIGHT, 1));
     pump(pavro.source);
-    EXPECT_EQ(pavro.state.ArrowDown[2], 1);
+    EXPECT_EQ(pavro.state().ArrowDown[2], 1);
 
     // Unplugged with Right held, and plugged again before Pavro looks: the new device takes
     // the same node, and Right's press ends with its keyboard.
@@ -277,12 +280,12 @@ TEST(EvdevVm, KeyboardsPluggedAndUnpluggedAreFollowedAndGrabbedOnlyWithNoKeyDown
     pump(pavro.source);
     EXPECT_TRUE(second.grabbed());
     EXPECT_EQ(pavro.source.grabbedCount(), grabbedWithFirst);
-    EXPECT_EQ(pavro.state.ArrowDown[2], 0);
+    EXPECT_EQ(pavro.state().ArrowDown[2], 0);
     second.send(key(KEY_C, 1) + key(KEY_C, 0) + key(KEY_DOWN, 1));
     pump(pavro.source);
     // The desktop had b from the keyboard itself: the pass-through must not repeat it.
     EXPECT_EQ(desktop.take(), key(KEY_C, 1) + key(KEY_C, 0));
-    EXPECT_EQ(pavro.state.ArrowDown[3], 1);
+    EXPECT_EQ(pavro.state().ArrowDown[3], 1);
 
     second.unplug();
     pump(pavro.source);
@@ -299,7 +302,7 @@ TEST(EvdevVm, UninstallFreesTheKeyboardAndRemovesThePassThroughWithItsHeldKeys)
     pump(pavro.source);
     EXPECT_EQ(desktop.take(), key(KEY_A, 1));
 
-    pavro.hook.HookOff();
+    pavro.core.switchOff();
     EXPECT_FALSE(keyboard.grabbed());
     // A vanished device holds no key: its readers drop everything it had down.
     EXPECT_TRUE(desktop.gone());
@@ -345,10 +348,10 @@ TEST(EvdevVm, WithoutPermissionTheCaptureFailsNamingTheFix)
         if (setgid(65534) != 0 || setuid(65534) != 0)
             _exit(2);
         EvdevKeySource source;
-        PavroState state;
         EvdevPointer pointer;
-        HookKeys hook(state, source, pointer);
-        const bool told = !hook.HookOn() && source.lastError().find("input group") != std::string::npos
+        PointerControl core(source, pointer, pointer);
+        std::string reason;
+        const bool told = !core.switchOn(reason) && reason.find("input group") != std::string::npos
             && source.lastError().find("60-pavro-uinput.rules") != std::string::npos;
         std::fprintf(stderr, "unprivileged install: %s\n", source.lastError().c_str());
         _exit(told && !pointer.valid() ? 0 : 1);

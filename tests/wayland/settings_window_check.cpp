@@ -13,9 +13,11 @@
 #include <cstdio>
 #include <iostream>
 
+#include "engine/pointer_control.h"
 #include "pavro_version.h"
 #include "platform/evdev/evdev_key_source.h"
 #include "platform/evdev/evdev_pointer.h"
+#include "platform/posix/posix_input_loop.h"
 #include "platform/qt/qt_instance_lock.h"
 #include "platform/qt/qt_repeating_timer.h"
 #include "platform/qt/qt_settings_store.h"
@@ -33,12 +35,14 @@ int main(int argc, char* argv[])
 
     EvdevKeySource keys;
     EvdevPointer pointer;
+    PointerControl core(keys, pointer, pointer);
+    PosixInputLoop input(core, keys);
     QtSettingsStore store;
     QtSettingsWindow window;
     QtTrayIcon tray(&std::cerr);
     QtRepeatingTimer timer;
     QtInstanceLock instance(QStringLiteral("Pavro"), &std::cerr);
-    FormPlatform platform{keys, pointer, pointer, store, window, tray, timer, instance,
+    FormPlatform platform{input, store, window, tray, timer, instance,
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
                           QLocale::system().decimalPoint().toStdString(), &std::cerr};
     Form1 form(platform);  // the window, tray icon and timer report to it from here on

@@ -486,13 +486,14 @@ void dpiChange()
 }
 
 // Records what the hook delivers and on which thread.
-struct KeyRecorder final : KeyEventSink {
-    std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override
+// Each change as key * 10 + 1 for down (Left 0, Up 1, Right 2, Down 3, Enter 4).
+struct KeyRecorder final : KeySink {
+    bool keyChanged(const KeyChange& change) noexcept override
     {
         if (GetCurrentThreadId() != uiThread)
             offThread = true;
-        events.push_back(event.message * 1000 + event.vkCode);
-        return 0;
+        events.push_back(static_cast<std::uint32_t>(change.key) * 10 + (change.down ? 1 : 0));
+        return true;
     }
     DWORD uiThread = GetCurrentThreadId();
     bool offThread = false;
@@ -542,7 +543,7 @@ void keyboardHook()
     sendKey(VK_RETURN, false);
     sendKey(VK_RETURN, true);
     check(pumpCountingRenewals(target, 1500) == 0, "no renewal while the hook lives");
-    check(recorder.events == (std::vector<std::uint32_t>{256037, 257037, 256013, 257013}),
+    check(recorder.events == (std::vector<std::uint32_t>{1, 0, 41, 40}),
           "the captured keys' events arrive in order, no other key");
     check(!recorder.offThread, "events are delivered on the installing thread");
 
@@ -550,11 +551,11 @@ void keyboardHook()
     sendKey(VK_RETURN, false);
     pumpCountingRenewals(target, 200);
     std::uint8_t stillDown = 0;
-    std::uintptr_t renewed = hook.reinstall(first, recorder, capturedKeyBit(13) | capturedKeyBit(39), stillDown);
-    check(renewed != 0 && stillDown == capturedKeyBit(13), "a renewal keeps the press of Enter still down");
+    std::uintptr_t renewed = hook.reinstall(first, recorder, capturedKeyBit(CapturedKey::Enter) | capturedKeyBit(CapturedKey::Right), stillDown);
+    check(renewed != 0 && stillDown == capturedKeyBit(CapturedKey::Enter), "a renewal keeps the press of Enter still down");
     sendKey(VK_RETURN, true);
     pumpCountingRenewals(target, 200);
-    renewed = hook.reinstall(renewed, recorder, capturedKeyBit(13), stillDown);
+    renewed = hook.reinstall(renewed, recorder, capturedKeyBit(CapturedKey::Enter), stillDown);
     check(renewed != 0 && stillDown == 0, "... and lets it go once Enter is up");
     const std::uintptr_t handle = renewed;
     pumpCountingRenewals(target, 1000);  // the last hook event is past the watchdog's grace

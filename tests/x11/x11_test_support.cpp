@@ -2,34 +2,55 @@
 
 #include <algorithm>
 
+#include <poll.h>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
 #include <QTimer>
+
+#include "platform/x11/x11_key_source.h"
 
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+namespace {
+
+std::vector<X11KeySource*> g_pumped;
+
+} // namespace
+
+PumpedSource::PumpedSource(X11KeySource& source) : m_source(source) { g_pumped.push_back(&source); }
+
+PumpedSource::~PumpedSource() { g_pumped.erase(std::find(g_pumped.begin(), g_pumped.end(), &m_source)); }
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
 {
     QDeadlineTimer deadline(timeout);
-    // Wakes the loop now and then, so a deadline is noticed even when no socket speaks.
-    QTimer wake;
-    wake.start(5);
     while (!condition()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // The sources' sockets and Qt's, a millisecond at a time.
+        std::vector<pollfd> watched;
+        for (X11KeySource* source : g_pumped)
+            if (source->pollFd() >= 0)
+                watched.push_back({source->pollFd(), POLLIN, 0});
+        poll(watched.data(), watched.size(), 1);
+        for (X11KeySource* source : g_pumped)
+            source->dispatch();
+        QCoreApplication::processEvents();
     }
     return true;
 }
 
-std::intptr_t RecordingSink::KeyboardProc(const KeyEvent& event) noexcept
+bool RecordingSink::keyChanged(const KeyChange& change) noexcept
 {
-    m_events.emplace_back(event.message, event.vkCode);
-    return 1;
+    const std::uint32_t message = change.down ? (change.alt ? kSysDown : kDown) : (change.alt ? kSysUp : kUp);
+    const std::uint32_t code = change.key == CapturedKey::Enter ? 13 : 37 + static_cast<std::uint32_t>(change.key);
+    m_events.emplace_back(message, code);
+    return true;
 }
 
 bool RecordingSink::contains(Pair pair) const

@@ -11,18 +11,33 @@
 #include "platform/x11/x11_connection.h"
 
 class QSocketNotifier;
+class X11KeySource;
 
-/// Runs Qt's event loop (and so every socket notifier: the key source's, the probe's) until
+/// Runs Qt's event loop (the probe's socket notifier) and every PumpedSource's dispatch() until
 /// |condition| holds or |timeout| passes. Returns the condition's last value.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
-/// A sink that keeps every (message, virtual-key code) pair and claims every event.
-class RecordingSink final : public KeyEventSink {
+/// While it lives, waitUntil() reads |source| on this thread, as the input loop would.
+class PumpedSource {
+public:
+    explicit PumpedSource(X11KeySource& source);
+    ~PumpedSource();
+    PumpedSource(const PumpedSource&) = delete;
+    PumpedSource& operator=(const PumpedSource&) = delete;
+
+private:
+    X11KeySource& m_source;
+};
+
+/// A sink that keeps every change, in a short notation of (message, key code) pairs: 256 down,
+/// 257 up, 260 / 261 the same with Alt; 37-40 the arrows, 13 Enter. It claims every change.
+class RecordingSink final : public KeySink {
 public:
     using Pair = std::pair<std::uint32_t, std::uint32_t>;
+    static constexpr std::uint32_t kDown = 256, kUp = 257, kSysDown = 260, kSysUp = 261;
 
-    std::intptr_t KeyboardProc(const KeyEvent& event) noexcept override;
+    bool keyChanged(const KeyChange& change) noexcept override;
     const std::vector<Pair>& events() const { return m_events; }
     bool contains(Pair pair) const;
     void clear() { m_events.clear(); }
