@@ -474,10 +474,10 @@ void Form1::storeChanged(bool watching)
     // A running timer polls at its next tick; a resting one polls at once. Before the start-up
     // enabled Timer1, its first tick polls.
     if (m_controls.Timer1.enabled && !m_ticking)
-        tickAtOnce();
+        pollAtOnce();
 }
 
-void Form1::tickAtOnce()
+void Form1::pollAtOnce()
 {
     m_ticking = true;
     m_platform.timer.startNow();

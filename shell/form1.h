@@ -166,7 +166,7 @@ private:
     /// Runs or rests the platform timer for what the ticks have to do now.
     void updateTicking();
     /// Runs the platform timer with a tick as soon as the current handler returns.
-    void tickAtOnce();
+    void pollAtOnce();
     /// Hands the input loop the motion values as they stand.
     void postMotion();
     void setOnOffCaptions(const char* caption);
