@@ -79,10 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         switch ((*line)[0]) {
         case '=': store.set("OnOff", std::string(line->substr(1))); break;
         case '+': {
-            FakePlatform second(store, locks);
-            Form1 secondForm(formPlatform(second));
-            secondForm.Form_Load();
-            FUZZ_CHECK(secondForm.ended());
+            Process second(store, locks);
+            second.form.Form_Load();
+            FUZZ_CHECK(second.form.ended());
             break;
         }
         case 's': form.mnuOnOff_Click(); break;
