@@ -1,4 +1,5 @@
-// Pavro.exe: builds the Win32 backends, hands them to Form1 and runs the message loop.
+// Pavro.exe: builds the Win32 backends and the input loop's thread, hands them to Form1 and runs
+// the UI thread's message loop.
 
 #include <windows.h>
 
@@ -6,6 +7,7 @@
 
 #include "engine/pointer_control.h"
 #include "pavro_version.h"
+#include "platform/win32/win32_capture_watch.h"
 #include "platform/win32/win32_diagnostic_log.h"
 #include "platform/win32/win32_error.h"
 #include "platform/win32/win32_input_injector.h"
@@ -17,6 +19,7 @@
 #include "platform/win32/win32_registry_store.h"
 #include "platform/win32/win32_repeating_timer.h"
 #include "platform/win32/win32_settings_window.h"
+#include "platform/win32/win32_tick_timer.h"
 #include "platform/win32/win32_tray_icon.h"
 #include "shell/form1.h"
 
@@ -28,16 +31,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     std::ostream log(&logFile);
     // One copy per logged-on session; the name is this program's alone.
     Win32InstanceLock instanceLock("Local\\Pavro.Form1.SingleInstance");
+    // The key path: used on the input loop's thread only, once the loop runs.
     Win32KeyboardHook keys;
     Win32InputInjector injector;
     Win32Pointer pointer;
+    Win32TickTimer tickTimer;
+    PointerControl pointerControl(keys, injector, pointer);
     Win32RegistryStore store{std::string(kAppName)};
     Win32RepeatingTimer timer;
-    // The key path's own: the ticks that move the pointer.
-    Win32RepeatingTimer tickTimer;
-    Win32InputLoop input(keys, tickTimer);
-    PointerControl pointerControl(input, injector, pointer);
-    input.attach(pointerControl);
     Win32SettingsWindow window(instance);
     if (!window.create()) {
         const std::string text = "Pavro could not create its window: " + window.lastError();
@@ -45,7 +46,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         MessageBoxW(nullptr, win32Widen(text).c_str(), L"Pavro", MB_OK | MB_ICONERROR);
         return 1;
     }
-    keys.setRenewTarget(window.handle(), &log);
+    // The watch reports to the window, which has the form renew the capture or let go of what is
+    // held; the loop stops it before it goes.
+    Win32CaptureWatch watch(keys, window.handle(), &log);
+    Win32InputLoop input(pointerControl, &watch, tickTimer);
     Win32TrayIcon tray(instance, window.handle());
     window.addMessageHandler(tray);
 

@@ -1,14 +1,17 @@
 // Checks of the Win32 backends against the real system calls, run under Wine: the registry
 // store with values other programs may have left (wrong types, no terminating NUL, huge),
-// the section delete that must stay inside its key, the single-instance mutex, the timer's
-// deadline arithmetic and its 1 ms clock request, the registry watch, the window's twip scaling,
-// and the keyboard hook's thread and watchdog. GoogleTest is not available for the cross build,
-// so this is a plain program: it prints each failed check and exits nonzero. The measured tick
-// period is printed as a figure, never asserted.
+// the section delete that must stay inside its key, the single-instance mutex, the tick
+// timer's arithmetic, the input loop (its ticks, its 1 ms clock and full-speed requests, keys
+// and ticks while the UI thread is blocked), the registry watch, the window's twip scaling,
+// and the keyboard hook and its watchdog. GoogleTest is not available for the cross build,
+// so this is a plain program: it prints each failed check and exits nonzero. The ticks'
+// spread is printed as a figure, never asserted.
 
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <ostream>
@@ -17,16 +20,19 @@
 
 #include <oleacc.h>
 
+#include "engine/pointer_control.h"
 #include "platform/fake/quiet_event_sink.h"
 #include "platform/form_event_sink.h"
 #include "platform/win32/win32_accessible_names.h"
 #include "platform/win32/win32_diagnostic_log.h"
 #include "platform/win32/win32_error.h"
 #include "platform/win32/win32_instance_lock.h"
+#include "platform/win32/win32_capture_watch.h"
+#include "platform/win32/win32_input_loop.h"
 #include "platform/win32/win32_keyboard_hook.h"
 #include "platform/win32/win32_registry_store.h"
-#include "platform/win32/win32_repeating_timer.h"
 #include "platform/win32/win32_settings_window.h"
+#include "platform/win32/win32_tick_timer.h"
 #include "shell/form_controls.h"
 
 namespace {
@@ -185,20 +191,16 @@ void timerArithmetic()
     const std::int64_t f = 10'000'000;  // counts per second, as Windows reports it
     const std::int64_t ms = f / 1000;
     const std::int64_t tenth = 1'000;  // 0.1 ms in 100 ns units
-    check(Win32RepeatingTimer::waitHundredNanoseconds(25 * ms, 0, f) == 250 * tenth, "25 ms ahead waits 25 ms");
-    check(Win32RepeatingTimer::waitHundredNanoseconds(25 * ms, ms / 2, f) == 245 * tenth, "24.5 ms ahead waits 24.5");
-    check(Win32RepeatingTimer::waitHundredNanoseconds(3, 0, 1'000) == 30'000, "a coarse counter rounds up");
-    check(Win32RepeatingTimer::waitHundredNanoseconds(25 * ms, 25 * ms - ms / 20, f) == 0, "under 0.1 ms is due");
-    check(Win32RepeatingTimer::waitHundredNanoseconds(25 * ms, 30 * ms, f) == 0, "a passed deadline is due");
-    check(Win32RepeatingTimer::waitHundredNanoseconds(std::int64_t(1) << 50, 0, f) == std::int64_t(1) << 50,
+    check(Win32TickTimer::waitHundredNanoseconds(25 * ms, 0, f) == 250 * tenth, "25 ms ahead waits 25 ms");
+    check(Win32TickTimer::waitHundredNanoseconds(25 * ms, ms / 2, f) == 245 * tenth, "24.5 ms ahead waits 24.5");
+    check(Win32TickTimer::waitHundredNanoseconds(3, 0, 1'000) == 30'000, "a coarse counter rounds up");
+    check(Win32TickTimer::waitHundredNanoseconds(25 * ms, 25 * ms - ms / 20, f) == 0, "under 0.1 ms is due");
+    check(Win32TickTimer::waitHundredNanoseconds(25 * ms, 30 * ms, f) == 0, "a passed deadline is due");
+    check(Win32TickTimer::waitHundredNanoseconds(std::int64_t(1) << 50, 0, f) == std::int64_t(1) << 50,
           "a wait of years does not overflow");
-    // Late ticks shorten the next wait: deadlines stay on the 25 ms grid.
-    check(Win32RepeatingTimer::nextDeadline(25 * ms, 31 * ms, 25 * ms) == 50 * ms, "a late tick keeps the grid");
-    check(Win32RepeatingTimer::waitHundredNanoseconds(50 * ms, 31 * ms, f) == 190 * tenth,
+    // On the loop's clock (nanoseconds): a tick 6 ms late leaves 19 ms to the next on the grid.
+    check(Win32TickTimer::waitHundredNanoseconds(50'000'000, 31'000'000, 1'000'000'000) == 190 * tenth,
           "after a 6 ms late tick wait 19 ms");
-    // A tick owed is still delivered; three periods or more behind start afresh instead of a burst.
-    check(Win32RepeatingTimer::nextDeadline(25 * ms, 80 * ms, 25 * ms) == 50 * ms, "two periods late catches up");
-    check(Win32RepeatingTimer::nextDeadline(25 * ms, 200 * ms, 25 * ms) == 225 * ms, "far behind restarts");
 }
 
 void twipScaling()
@@ -209,100 +211,6 @@ void twipScaling()
     check(Win32SettingsWindow::pixelsFromTwips(125, 96) == 8, "125 twips round to 8 px");
 }
 
-
-struct TickSink final : QuietEventSink {
-    void Timer1_Timer() override
-    {
-        if (++ticks == 1)
-            QueryPerformanceCounter(&start);
-        if (ticks == 81) {
-            QueryPerformanceCounter(&end);
-            PostQuitMessage(0);
-        }
-    }
-
-    int ticks = 0;
-    LARGE_INTEGER start{}, end{};
-};
-
-// Figure only: the average period of the timer at 25 ms over 80 ticks.
-void timerFigure()
-{
-    Win32RepeatingTimer timer;
-    TickSink sink;
-    LARGE_INTEGER frequency{};
-    QueryPerformanceFrequency(&frequency);
-    timer.setEventSink(&sink);
-    timer.setPeriod(25);
-    timer.setEnabled(true);
-    MSG message{};
-    while (GetMessageW(&message, nullptr, 0, 0) > 0)
-        DispatchMessageW(&message);
-    timer.setEnabled(false);
-    const double average =
-        static_cast<double>(sink.end.QuadPart - sink.start.QuadPart) * 1000.0 / frequency.QuadPart / 80;
-    std::printf("figure: 25 ms timer, average period over 80 ticks %.2f ms\n", average);
-}
-
-// Records when each tick came, on the performance counter.
-struct TickTimes final : QuietEventSink {
-    void Timer1_Timer() override
-    {
-        LARGE_INTEGER now{};
-        QueryPerformanceCounter(&now);
-        times.push_back(now.QuadPart);
-    }
-    std::vector<std::int64_t> times;
-};
-
-// A 2 s hold at each refresh the slider offers around the default: the tick at key-down, then
-// one every period, and nothing else. The count must be the model's (1 + 2000 / period, one
-// either way for where the 2 s end), less the ticks of stalls the system imposed (a gap of
-// three periods or more starts the grid afresh); the intervals' spread is a figure.
-void tickIntervals()
-{
-    LARGE_INTEGER frequency{};
-    QueryPerformanceFrequency(&frequency);
-    for (const int period : {5, 10, 25, 40}) {
-        Win32RepeatingTimer timer;
-        TickTimes sink;
-        sink.times.reserve(512);
-        timer.setEventSink(&sink);
-        timer.setPeriod(period);
-        LARGE_INTEGER start{};
-        QueryPerformanceCounter(&start);
-        timer.startNow();
-        for (LARGE_INTEGER now = start; now.QuadPart - start.QuadPart < 2 * frequency.QuadPart;
-             QueryPerformanceCounter(&now)) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-            MSG message{};
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageW(&message);
-        }
-        timer.setEnabled(false);
-        const int expected = 1 + 2000 / period;
-        const int ticks = static_cast<int>(sink.times.size());
-        std::vector<double> deviations;
-        int stalled = 0;
-        for (std::size_t i = 1; i < sink.times.size(); ++i) {
-            const double interval = double(sink.times[i] - sink.times[i - 1]) * 1000.0 / double(frequency.QuadPart);
-            deviations.push_back(std::fabs(interval - period));
-            if (interval >= 3 * period)
-                stalled += static_cast<int>(interval / period) - 1;
-        }
-        std::sort(deviations.begin(), deviations.end());
-        const auto at = [&](double q) {
-            return deviations.empty() ? 0.0 : deviations[static_cast<std::size_t>(q * double(deviations.size() - 1))];
-        };
-        std::printf("figure: %d ms for 2 s: %d ticks (model %d, %d lost to stalls), deviation median %.2f, "
-                    "p95 %.2f, max %.2f ms\n",
-                    period, ticks, expected, stalled, at(0.5), at(0.95), at(1.0));
-        // A tenth more may go under a machine that is busy (shorter stalls, a late UI thread);
-        // a period the system stretched (10 ms for 5) halves the count.
-        check(10 * (ticks + 1) >= 9 * (expected - stalled) && ticks <= expected + 1,
-              ("a 2 s hold at " + std::to_string(period) + " ms ticks as often as the model").c_str());
-    }
-}
 
 // Runs this thread's messages until |done| or |milliseconds| passed; true when done.
 template <typename Done>
@@ -320,9 +228,190 @@ bool pumpUntil(Done done, DWORD milliseconds)
     return true;
 }
 
-int g_clockHeld = 0;
-int g_fastRequests = 0;  // full speed asked for, whatever the timer
-int g_fullSpeed = 0;
+void sendKey(WORD vk, bool up)
+{
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof input);
+}
+
+// A pointer that logs each move (when, by how much) on the loop's thread; read it once the
+// loop has answered a later call.
+struct MoveLog final : Pointer {
+    struct Move {
+        LoopTime at;
+        std::int32_t dx, dy;
+    };
+    bool read(CursorPoint& point) override
+    {
+        point = position;
+        return true;
+    }
+    bool moveTo(std::int32_t x, std::int32_t y) override
+    {
+        if (count < moves.size())
+            moves[count++] = {Win32TickTimer::now(), x - position.x, y - position.y};
+        position = {x, y};
+        return true;
+    }
+    CursorPoint position{500, 500};
+    std::array<Move, 1024> moves{};
+    std::size_t count = 0;
+};
+
+// The left button's presses and releases, with the time of the last of each.
+struct ButtonLog final : InputInjector {
+    void leftButtonDown() noexcept override
+    {
+        ++downs;
+        downAt = Win32TickTimer::now();
+    }
+    void leftButtonUp() noexcept override
+    {
+        ++ups;
+        upAt = Win32TickTimer::now();
+    }
+    int downs = 0, ups = 0;
+    LoopTime downAt = 0, upAt = 0;
+};
+
+// The program's key path as the Windows build wires it: the hook, the core and the loop's
+// thread, with logs for the pointer and the button; switched on with |motion|.
+struct LoopRig {
+    explicit LoopRig(const MotionSettings& motion,
+                     Win32TickTimer::SystemRequests requests = Win32TickTimer::systemRequests(),
+                     Win32TickTimer::Resolution resolution = Win32TickTimer::Resolution::High)
+        : timer(requests, resolution)
+    {
+        loop.setMotion(motion);
+        std::string reason;
+        on = loop.switchOn(reason);
+    }
+    Win32KeyboardHook hook;
+    ButtonLog button;
+    MoveLog pointer;
+    Win32TickTimer timer;
+    PointerControl control{hook, button, pointer};
+    Win32InputLoop loop{control, nullptr, timer};
+    bool on = false;
+};
+
+// Types on a thread of its own: each step is a key change, then a pause.
+struct Typing {
+    struct Step {
+        WORD vk;
+        bool up;
+        DWORD pauseMs;
+        LoopTime* at;  ///< where to note when the change was sent (may be null)
+    };
+    static DWORD WINAPI run(LPVOID parameter)
+    {
+        for (const Step& step : static_cast<Typing*>(parameter)->steps) {
+            sendKey(step.vk, step.up);
+            if (step.at != nullptr)
+                *step.at = Win32TickTimer::now();
+            Sleep(step.pauseMs);
+        }
+        return 0;
+    }
+    std::vector<Step> steps;
+};
+
+// A 2 s hold at each refresh the slider offers around the default: the tick at key-down, then
+// one every period, and nothing else. The count must be the model's (1 + 2000 / period, one
+// either way for where the 2 s end), less the ticks of stalls the system imposed (a gap of
+// three periods or more starts the grid afresh); the intervals' spread is a figure.
+void tickIntervals()
+{
+    for (const int period : {5, 10, 25, 40}) {
+        LoopRig rig({2, 2, 250, period});
+        check(rig.on, "the loop installs the capture");
+        const LoopTime pressed = Win32TickTimer::now();
+        sendKey(VK_RIGHT, false);
+        Sleep(2000);
+        sendKey(VK_RIGHT, true);
+        rig.loop.switchOff();
+        // A busy machine may release the key late: the ticks of the first 2 s count.
+        std::size_t held = 0;
+        while (held < rig.pointer.count && rig.pointer.moves[held].at - pressed <= 2'000'000'000)
+            ++held;
+        const int expected = 1 + 2000 / period;
+        const int ticks = static_cast<int>(held);
+        std::vector<double> deviations;
+        int stalled = 0;
+        for (std::size_t i = 1; i < held; ++i) {
+            const double interval = double(rig.pointer.moves[i].at - rig.pointer.moves[i - 1].at) / 1e6;
+            deviations.push_back(std::fabs(interval - period));
+            if (interval >= 3 * period)
+                stalled += static_cast<int>(interval / period) - 1;
+        }
+        std::sort(deviations.begin(), deviations.end());
+        const auto at = [&](double q) {
+            return deviations.empty() ? 0.0 : deviations[static_cast<std::size_t>(q * double(deviations.size() - 1))];
+        };
+        std::printf("figure: %d ms for 2 s: %d ticks (model %d, %d lost to stalls), deviation median %.2f, "
+                    "p95 %.2f, max %.2f ms\n",
+                    period, ticks, expected, stalled, at(0.5), at(0.95), at(1.0));
+        // A tenth fewer may go under a machine that is busy; a period the system stretched
+        // (10 ms for 5) halves the count.
+        check(10 * (ticks + 1) >= 9 * (expected - stalled) && ticks <= expected + 1,
+              ("a 2 s hold at " + std::to_string(period) + " ms ticks as often as the model").c_str());
+    }
+}
+
+// The UI thread blocked for 2 s (a modal box, a slow save) holds up nothing of the key path:
+// a held arrow keeps moving by its steps, a release ends the motion at once, a tap moves its
+// one step and Enter clicks. Another thread types; this one sleeps through it all.
+void blockedUiThread()
+{
+    LoopRig rig({6, 20, 250, 25});
+    check(rig.on, "the loop installs the capture");
+    LoopTime pressed = 0, released = 0, tapped = 0, tapEnded = 0;
+    Typing typing{{{VK_RIGHT, false, 1000, &pressed},
+                   {VK_RIGHT, true, 200, &released},
+                   {VK_LEFT, false, 5, &tapped},
+                   {VK_LEFT, true, 200, &tapEnded},
+                   {VK_RETURN, false, 50, nullptr},
+                   {VK_RETURN, true, 0, nullptr}}};
+    HANDLE typist = CreateThread(nullptr, 0, Typing::run, &typing, 0, nullptr);
+    Sleep(2000);
+    const LoopTime blockEnd = Win32TickTimer::now();
+    WaitForSingleObject(typist, INFINITE);
+    CloseHandle(typist);
+    rig.loop.switchOff();
+
+    // Right: 11 standard steps (250 ms of holding at 25 ms a tick), then fast ones; those of the
+    // first second are counted (a busy machine may release the key late).
+    int right = 0, rightInFirstSecond = 0, left = 0, odd = 0, lateRight = 0;
+    for (std::size_t i = 0; i < rig.pointer.count; ++i) {
+        const MoveLog::Move& move = rig.pointer.moves[i];
+        if (move.dy != 0 || move.at > blockEnd)
+            ++odd;
+        else if (move.dx > 0) {
+            odd += move.dx != (right++ < 11 ? 6 : 20) ? 1 : 0;
+            rightInFirstSecond += move.at - pressed <= 1'000'000'000 ? 1 : 0;
+            lateRight += move.at > released + 25'000'000 ? 1 : 0;
+        } else {
+            ++left;
+            odd += move.dx != -6 ? 1 : 0;
+        }
+    }
+    std::printf("figure: blocked UI thread: %d steps right in the first 1 s held, %d left for a tap\n",
+                rightInFirstSecond, left);
+    check(rightInFirstSecond >= 37 && rightInFirstSecond <= 42 && odd == 0, "a held arrow moves by its steps while the UI thread is blocked");
+    check(lateRight == 0, "its release ends the motion at once");
+    // One step for a tap shorter than a tick; a busy machine may make it longer, or deliver the
+    // release a tick late.
+    check(left >= 1 && left <= 2 + (tapEnded - tapped) / 25'000'000, "a tap moves its step");
+    check(rig.button.downs == 1 && rig.button.ups == 1 && rig.button.upAt < blockEnd,
+          "Enter clicks while the UI thread is blocked");
+}
+
+std::atomic<int> g_clockHeld{0};
+std::atomic<int> g_fastRequests{0};  // full speed asked for, whatever the timer
+std::atomic<int> g_fullSpeed{0};
 MMRESULT WINAPI countClockBegin(UINT)
 {
     ++g_clockHeld;
@@ -339,49 +428,35 @@ void countFullSpeed(bool wanted)
     g_fastRequests += wanted ? 1 : 0;
 }
 
-// Rests its timer from inside the third tick, as the program does once nothing moves.
-struct RestingSink final : QuietEventSink {
-    explicit RestingSink(RepeatingTimer& timer) : timer(timer) {}
-    void Timer1_Timer() override
-    {
-        if (++ticks == 3)
-            timer.setEnabled(false);
-    }
-    RepeatingTimer& timer;
-    int ticks = 0;
-};
-
 // Full speed (and, for the plain waitable timer, the 1 ms clock) is held exactly while the
-// timer runs with a short period, from a start at once on, and given back the moment the timer
-// rests or slows to the idle period. The high-resolution timer never asks for the clock.
-void timerSystemRequests()
+// pointer moves with a short interval, from the arrow's press on, and given back the moment the
+// motion rests or slows to a long interval. The high-resolution timer never asks for the clock.
+void loopSystemRequests()
 {
-    for (const auto wanted : {Win32RepeatingTimer::Resolution::High, Win32RepeatingTimer::Resolution::SystemClock}) {
+    for (const auto wanted : {Win32TickTimer::Resolution::High, Win32TickTimer::Resolution::SystemClock}) {
         g_clockHeld = g_fullSpeed = g_fastRequests = 0;
         bool high = false;
         {
-            Win32RepeatingTimer timer({countClockBegin, countClockEnd, countFullSpeed}, wanted);
-            high = timer.highResolution();
+            LoopRig rig({6, 20, 250, 25}, {countClockBegin, countClockEnd, countFullSpeed}, wanted);
+            high = rig.timer.highResolution();
             const int clock = high ? 0 : 1;
             const std::string kind = high ? " (high resolution)" : " (plain timer)";
             const auto held = [&](int n) { return g_fullSpeed == n && g_clockHeld == n * clock; };
-            RestingSink sink(timer);
-            timer.setEventSink(&sink);
-            timer.setPeriod(25);
-            check(held(0), ("a stopped timer asks for nothing" + kind).c_str());
-            timer.startNow();
-            check(held(1), ("a start at once asks for full speed" + kind).c_str());
-            check(pumpUntil([&] { return sink.ticks == 3; }, 2000) && held(0),
-                  ("resting from inside a tick gives it back" + kind).c_str());
-            timer.setEnabled(true);
-            timer.startNow();
-            check(held(1) && g_fastRequests == 2, ("a running timer started at once asks only once" + kind).c_str());
-            timer.setPeriod(200);
-            check(held(0), ("the idle period gives it back" + kind).c_str());
-            timer.setPeriod(25);
-            check(held(1), ("a short period asks again" + kind).c_str());
+            const auto becomes = [&](int n) { return pumpUntil([&] { return held(n); }, 1000); };
+            check(held(0), ("a loop at rest asks for nothing" + kind).c_str());
+            sendKey(VK_RIGHT, false);
+            check(becomes(1), ("an arrow pressed asks for full speed" + kind).c_str());
+            rig.loop.setMotion({6, 20, 250, 200});
+            check(becomes(0), ("a long interval gives it back" + kind).c_str());
+            rig.loop.setMotion({6, 20, 250, 25});
+            check(becomes(1), ("a short interval asks again" + kind).c_str());
+            sendKey(VK_RIGHT, true);
+            check(becomes(0), ("the motion at rest gives it back" + kind).c_str());
+            sendKey(VK_RIGHT, false);
+            check(becomes(1) && g_fastRequests == 3, ("a press asks again" + kind).c_str());
         }
-        check(g_fullSpeed == 0 && g_clockHeld == 0, "a timer that ends while running gives everything back");
+        sendKey(VK_RIGHT, true);
+        check(g_fullSpeed == 0 && g_clockHeld == 0, "a loop that ends while moving gives everything back");
         std::printf("figure: %s waitable timer\n", high ? "high-resolution" : "plain");
     }
 }
@@ -485,29 +560,23 @@ void dpiChange()
     }
 }
 
-// Records what the hook delivers and on which thread.
-// Each change as key * 10 + 1 for down (Left 0, Up 1, Right 2, Down 3, Enter 4).
+// Records what the hook delivers and on which thread: "L+" Left down, "E-" Enter up, "R+a" with
+// Alt held. Passes every key on.
 struct KeyRecorder final : KeySink {
     bool keyChanged(const KeyChange& change) noexcept override
     {
-        if (GetCurrentThreadId() != uiThread)
+        if (GetCurrentThreadId() != thread)
             offThread = true;
-        events.push_back(static_cast<std::uint32_t>(change.key) * 10 + (change.down ? 1 : 0));
-        return true;
+        events += "LURDE"[static_cast<int>(change.key)];
+        events += change.down ? "+" : "-";
+        if (change.alt)
+            events += 'a';
+        return false;
     }
-    DWORD uiThread = GetCurrentThreadId();
+    DWORD thread = GetCurrentThreadId();
     bool offThread = false;
-    std::vector<std::uint32_t> events;
+    std::string events;
 };
-
-void sendKey(WORD vk, bool up)
-{
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = vk;
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &input, sizeof input);
-}
 
 // Runs this thread's messages for |milliseconds|, counting renewal requests to |target|.
 int pumpCountingRenewals(HWND target, DWORD milliseconds)
@@ -526,16 +595,17 @@ int pumpCountingRenewals(HWND target, DWORD milliseconds)
     return renewals;
 }
 
-// The hook on its own thread delivers the captured keys to the installing thread, the
-// watchdog stays quiet while the hook lives and asks for a renewal once it is gone.
+// The hook delivers the captured keys on the thread that installed it, the watch stays quiet
+// while the hook lives and asks for a renewal once it is gone.
 void keyboardHook()
 {
     HWND target = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     Win32KeyboardHook hook;
-    hook.setRenewTarget(target, nullptr);
+    Win32CaptureWatch watch(hook, target, nullptr);
     KeyRecorder recorder;
     const std::uintptr_t first = hook.install(recorder);
     check(first != 0, "the hook installs");
+    watch.start();
     sendKey(VK_LEFT, false);
     sendKey('A', false);
     sendKey('A', true);
@@ -543,23 +613,23 @@ void keyboardHook()
     sendKey(VK_RETURN, false);
     sendKey(VK_RETURN, true);
     check(pumpCountingRenewals(target, 1500) == 0, "no renewal while the hook lives");
-    check(recorder.events == (std::vector<std::uint32_t>{1, 0, 41, 40}),
-          "the captured keys' events arrive in order, no other key");
-    check(!recorder.offThread, "events are delivered on the installing thread");
+    check(recorder.events == "L+L-E+E-", "the captured keys' changes arrive in order, no other key");
+    check(!recorder.offThread, "changes are delivered on the installing thread");
 
     // A renewal while Enter is held keeps its press claimed; Right, never pressed, is not kept.
+    const std::uint8_t enter = capturedKeyBit(CapturedKey::Enter);
     sendKey(VK_RETURN, false);
     pumpCountingRenewals(target, 200);
     std::uint8_t stillDown = 0;
-    std::uintptr_t renewed = hook.reinstall(first, recorder, capturedKeyBit(CapturedKey::Enter) | capturedKeyBit(CapturedKey::Right), stillDown);
-    check(renewed != 0 && stillDown == capturedKeyBit(CapturedKey::Enter), "a renewal keeps the press of Enter still down");
+    std::uintptr_t renewed =
+        hook.reinstall(first, recorder, enter | capturedKeyBit(CapturedKey::Right), stillDown);
+    check(renewed != 0 && stillDown == enter, "a renewal keeps the press of Enter still down");
     sendKey(VK_RETURN, true);
     pumpCountingRenewals(target, 200);
-    renewed = hook.reinstall(renewed, recorder, capturedKeyBit(CapturedKey::Enter), stillDown);
+    renewed = hook.reinstall(renewed, recorder, enter, stillDown);
     check(renewed != 0 && stillDown == 0, "... and lets it go once Enter is up");
     const std::uintptr_t handle = renewed;
     pumpCountingRenewals(target, 1000);  // the last hook event is past the watchdog's grace
-
 
     // The system drops the hook (as on a timeout): raw input of a captured key shows it.
     UnhookWindowsHookEx(reinterpret_cast<HHOOK>(handle));
@@ -569,9 +639,10 @@ void keyboardHook()
     check(pumpCountingRenewals(target, 1500) == 1, "a dropped hook is noticed once");
     check(recorder.events.empty(), "nothing arrives from a dropped hook");
     hook.uninstall(handle);
+    watch.stop();
 
-    check(Win32KeyboardHook::hookSawAround(0xFFFFFF00u, 0x00000010u), "the watchdog's clock wraps around");
-    check(!Win32KeyboardHook::hookSawAround(1000, 1000 + Win32KeyboardHook::kWatchdogGraceMs + 1),
+    check(Win32CaptureWatch::hookSawAround(0xFFFFFF00u, 0x00000010u), "the watchdog's clock wraps around");
+    check(!Win32CaptureWatch::hookSawAround(1000, 1000 + Win32CaptureWatch::kWatchdogGraceMs + 1),
           "a hook event older than the grace does not count");
     DestroyWindow(target);
 }
@@ -702,9 +773,9 @@ int main()
     instanceLock();
     timerArithmetic();
     twipScaling();
-    timerFigure();
     tickIntervals();
-    timerSystemRequests();
+    blockedUiThread();
+    loopSystemRequests();
     keyboardHook();
     dpiChange();
     diagnosticLog();
