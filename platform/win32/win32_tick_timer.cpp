@@ -1,5 +1,7 @@
 #include "platform/win32/win32_tick_timer.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::int64_t kHundredNanosecondsPerSecond = 10'000'000;
@@ -89,9 +91,8 @@ DWORD Win32TickTimer::arm(std::optional<LoopTime> deadline, LoopTime now) noexce
     // A deadline "at once" may lie at the clock's very beginning: compared, never subtracted.
     if (*deadline <= now)
         return 0;
-    const std::int64_t wait = waitHundredNanoseconds(*deadline, now, kNanosecondsPerSecond);
-    if (wait == 0)
-        return 0;
+    // Less than the timer's 0.1 ms left: its shortest wait, rather than a tick run early.
+    const std::int64_t wait = std::max<std::int64_t>(1, waitHundredNanoseconds(*deadline, now, kNanosecondsPerSecond));
     LARGE_INTEGER due{};
     due.QuadPart = -wait;  // relative
     if (m_timer != nullptr && SetWaitableTimer(m_timer, &due, 0, nullptr, nullptr, FALSE))

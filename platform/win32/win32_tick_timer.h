@@ -54,8 +54,9 @@ public:
     bool highResolution() const noexcept { return m_highResolution; }
 
     /// Arms the timer for |deadline| (none: at rest) seen at |now| and returns the timeout for
-    /// the loop's wait: 0 when the tick is due already, INFINITE when the timer's handle (or
-    /// nothing) will end the wait, else the milliseconds to wait where the timer can't be armed.
+    /// the loop's wait: 0 when the tick is due already (|deadline| not after |now|), INFINITE
+    /// when the timer's handle (or nothing) will end the wait, else the milliseconds to wait
+    /// where the timer can't be armed.
     DWORD arm(std::optional<LoopTime> deadline, LoopTime now) noexcept;
     /// Holds the system requests while |moving| with an interval below kFastBelowMs.
     void setMoving(bool moving, std::int32_t intervalMs) noexcept;

@@ -400,7 +400,8 @@ void blockedUiThread()
     }
     std::printf("figure: blocked UI thread: %d steps right in the first 1 s held, %d left for a tap\n",
                 rightInFirstSecond, left);
-    check(rightInFirstSecond >= 37 && rightInFirstSecond <= 42 && odd == 0, "a held arrow moves by its steps while the UI thread is blocked");
+    check(rightInFirstSecond >= 37 && rightInFirstSecond <= 42 && odd == 0,
+          "a held arrow moves by its steps while the UI thread is blocked");
     check(lateRight == 0, "its release ends the motion at once");
     // One step for a tap shorter than a tick; a busy machine may make it longer, or deliver the
     // release a tick late.
