@@ -94,7 +94,6 @@ void Form1::Form_Load(LaunchRequest request)
         return;
     }
 
-    m_state.HoldTime = 0;
     m_state.IsOn = kFalse;
     cmdDefault_Click();
     // The fields already hold the defaults when the window is created, so the assignments

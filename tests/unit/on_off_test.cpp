@@ -268,7 +268,7 @@ TEST(Switch, ACaptureFailureIsToldOnceAndTheSwitchStillShowsOn)
                      "UpdateSetting OnOff", "GetSetting OnOff", "SaveSetting OnOff=1", "NIM_MODIFY active",
                      "TrayMessage Pavro: Pointer control could not capture the arrow keys: the test refused the capture"}));
     EXPECT_EQ(p->form.state().IsOn, kTrue);
-    EXPECT_EQ(p->keyPath().HookHandle, 0u);
+    EXPECT_EQ(p->keyPath().captureHandle, 0u);
     EXPECT_EQ(p->platform.errors.str(),
               "Pavro: Pointer control could not capture the arrow keys: the test refused the capture\n");
 
