@@ -456,9 +456,12 @@ void Form1::Timer1_Timer()
     if (onOff.status != StoreStatus::Failed)
         m_onOffSeen = onOff;
     if (follow) {
-        mnuOnOff_Click();
-        if (auto interval = IntervalAfterPollSwitch(m_state.IsOn, m_controls.Text1[3], m_platform.decimalSeparator))
+        // The interval goes to the input loop ahead of the switch: keys pressed while the
+        // switch still writes the store already tick at it.
+        const auto switchedTo = static_cast<std::int16_t>(~m_state.IsOn);
+        if (auto interval = IntervalAfterPollSwitch(switchedTo, m_controls.Text1[3], m_platform.decimalSeparator))
             setTimerInterval(*interval);
+        mnuOnOff_Click();
     }
     updateTicking();
 }

@@ -159,6 +159,25 @@ TEST(Poll, MenuSwitchOnKeepsTheIdleInterval)
     EXPECT_EQ(running->platform.timer.period, 30);
 }
 
+// The input loop runs beside the UI thread: a key pressed as soon as the capture is back, while
+// the switch still writes the store, ticks at the interval the poll's switch sets, not the idle one.
+TEST(Poll, TheLoopHasTheNewIntervalAsSoonAsTheCaptureIsOn)
+{
+    Session session;
+    auto running = session.launch();
+    running->form.mnuOnOff_Click();
+    session.launch();
+    running->form.Timer1_Timer();
+    ASSERT_EQ(running->core.intervalMs(), 200);
+
+    session.launch();
+    std::int32_t intervalAtTheStoreWrite = 0;
+    session.store.beforeUpdate = [&] { intervalAtTheStoreWrite = running->core.intervalMs(); };
+    running->form.Timer1_Timer();
+    EXPECT_EQ(running->form.state().IsOn, kTrue);
+    EXPECT_EQ(intervalAtTheStoreWrite, 25);
+}
+
 TEST(Poll, ADeletedSectionIsNoRequest)
 {
     Session session;
