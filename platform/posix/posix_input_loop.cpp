@@ -211,15 +211,13 @@ void PosixInputLoop::armTimer() noexcept
 void PosixInputLoop::raisePriority() noexcept
 {
     // Keys and ticks must not wait a time slice behind ordinary work: round-robin real time at
-    // the lowest priority where the user may have it, else a better nice level for this thread.
-    rlimit limit{};
-    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur >= 1) {
-        sched_param param{};
-        param.sched_priority = 1;
-        if (pthread_setschedparam(pthread_self(), SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0) {
-            m_scheduling.store("realtime");
-            return;
-        }
+    // the lowest priority, which the kernel grants when RLIMIT_RTPRIO allows it (or the user
+    // may set any priority), else a better nice level for this thread.
+    sched_param param{};
+    param.sched_priority = 1;
+    if (pthread_setschedparam(pthread_self(), SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0) {
+        m_scheduling.store("realtime");
+        return;
     }
     // On Linux a nice level belongs to the thread (its task id) that sets it.
     for (const int nice : {-10, -5, -1}) {
