@@ -1,6 +1,6 @@
 #include "engine/key_translation.h"
 
-bool TranslateKey(PavroState& state, InputInjector& injector, const KeyChange& change) noexcept
+bool TranslateKey(KeyPathState& state, InputInjector& injector, const KeyChange& change) noexcept
 {
     const bool isEnter = change.key == CapturedKey::Enter;
     const auto arrow = static_cast<std::size_t>(change.key);

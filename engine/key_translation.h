@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/pavro_state.h"
+#include "engine/key_path_state.h"
 #include "platform/input_injector.h"
 #include "platform/key_event_source.h"
 
@@ -11,4 +11,4 @@
 /// down meanwhile; a release whose press was not claimed here is not ours and passes on.
 /// Returns true when the change is claimed (to be swallowed). One table lookup and at most one
 /// injection: no allocation.
-bool TranslateKey(PavroState& state, InputInjector& injector, const KeyChange& change) noexcept;
+bool TranslateKey(KeyPathState& state, InputInjector& injector, const KeyChange& change) noexcept;

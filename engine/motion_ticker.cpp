@@ -2,7 +2,7 @@
 
 #include <limits>
 
-void ReadCursorPos(PavroState& state, Pointer& pointer)
+void ReadCursorPos(KeyPathState& state, Pointer& pointer)
 {
     CursorPoint point = state.CursorPt;
     if (pointer.read(point))
@@ -25,7 +25,7 @@ std::int32_t offset(std::int32_t coordinate, std::int32_t step)
 
 } // namespace
 
-bool AnyArrowHeld(const PavroState& state)
+bool AnyArrowHeld(const KeyPathState& state)
 {
     for (const std::int16_t down : state.ArrowDown)
         if (down == 1)
@@ -33,15 +33,15 @@ bool AnyArrowHeld(const PavroState& state)
     return false;
 }
 
-bool MoveTickPending(const PavroState& state)
+bool MoveTickPending(const KeyPathState& state)
 {
-    if (state.IsOn != kTrue)
+    if (!state.on)
         return false;
     return AnyArrowHeld(state) || state.HoldTime != 0
            || state.CurStep != (0 > state.FastAfter ? state.FastStep : state.StdStep);
 }
 
-bool MoveTick(PavroState& state, Pointer& pointer, std::int32_t interval)
+bool MoveTick(KeyPathState& state, Pointer& pointer, std::int32_t interval)
 {
     bool moved = false;
     const std::int32_t step = state.CurStep;

@@ -42,39 +42,20 @@ struct TrayIconData {
     }
 };
 
-/// The program's shared state: one object owned by the program, so a test builds a fresh
-/// program in one line. Types are kept exactly: 16-bit where the value is an Integer.
+/// The program's state on the UI thread: one object owned by the program, so a test builds a
+/// fresh program in one line. Types are kept exactly: 16-bit where the value is an Integer. The
+/// key path's own state (held keys, the button, the current step) is the input loop's
+/// (KeyPathState); the steps here are what the settings give, handed to the loop.
 struct PavroState {
     /// Pointer control is on (-1) or off (0); only the on/off switch changes it.
     std::int16_t IsOn = kFalse;
     /// The next unload of the window really ends the program.
     std::int16_t QuitRequested = kFalse;
-    /// Held arrows, index = virtual-key code - 37 (Left, Up, Right, Down): 1 held, 0 not.
-    /// Not Integer-Booleans: key translation stores 1 for a held arrow and the ticker moves
-    /// only for exactly 1, so -1 would read as not held.
-    std::array<std::int16_t, 4> ArrowDown{};
-    /// The installed key capture, 0 when none.
-    std::uintptr_t HookHandle = 0;
     /// Pixels per tick at the standard and the fast speed.
     std::int16_t StdStep = 0;
     std::int16_t FastStep = 0;
     /// Milliseconds of uninterrupted movement after which FastStep applies.
     std::int16_t FastAfter = 0;
-    /// Pixels per axis that the next moving tick uses.
-    std::int16_t CurStep = 0;
-    /// Milliseconds of uninterrupted movement (a sum of tick intervals), held at 32767.
-    std::int16_t HoldTime = 0;
-    /// The pointer position last read.
-    CursorPoint CursorPt{};
     /// The one tray-icon record, filled at start-up.
     TrayIconData TrayData{};
-    /// A left-button press injected for Enter that no release has followed yet. Every such
-    /// press is released before pointer control goes off and at exit, so the button never
-    /// stays down once the keys are no longer ours. A plain bool: this program's own flag, not
-    /// one of the shared Integers, and nothing compares it with -1 or 0.
-    bool LeftButtonHeld = false;
-    /// One bit per key whose last press was claimed (swallowed) by the capture: the arrows by
-    /// their ArrowDown index, Enter as bit 4. Its release is claimed too; any other release
-    /// belongs to the application that saw the press. Cleared when the capture goes.
-    std::uint8_t ClaimedPresses = 0;
 };

@@ -20,10 +20,10 @@ PointerControl::PointerControl(KeyEventSource& source, InputInjector& injector, 
 
 bool PointerControl::switchOn(std::string& reason)
 {
-    m_state.IsOn = kTrue;
-    if (m_state.HookHandle == 0)
-        m_state.HookHandle = m_source.install(*this);
-    if (m_state.HookHandle != 0)
+    m_state.on = true;
+    if (m_state.captureHandle == 0)
+        m_state.captureHandle = m_source.install(*this);
+    if (m_state.captureHandle != 0)
         return true;
     reason = m_source.lastError();
     return false;
@@ -32,7 +32,7 @@ bool PointerControl::switchOn(std::string& reason)
 void PointerControl::switchOff()
 {
     removeCapture();
-    m_state.IsOn = kFalse;
+    m_state.on = false;
     m_due.reset();
 }
 
@@ -43,17 +43,17 @@ void PointerControl::removeCapture()
     // Once the keys are no longer captured their releases can't be seen: what they hold goes.
     releaseHeldInput();
     m_state.ClaimedPresses = 0;
-    m_source.uninstall(m_state.HookHandle);
-    m_state.HookHandle = 0;
+    m_source.uninstall(m_state.captureHandle);
+    m_state.captureHandle = 0;
 }
 
 bool PointerControl::renewCapture(std::string& reason)
 {
-    if (m_state.IsOn != kTrue)
+    if (!m_state.on)
         return true;
     std::uint8_t stillDown = 0;
-    m_state.HookHandle = m_source.reinstall(m_state.HookHandle, *this, m_state.ClaimedPresses, stillDown);
-    if (m_state.HookHandle == 0)
+    m_state.captureHandle = m_source.reinstall(m_state.captureHandle, *this, m_state.ClaimedPresses, stillDown);
+    if (m_state.captureHandle == 0)
         stillDown = 0;
     // A key still down stays one press (a drag with Enter goes on); what the source can't
     // vouch for is let go, as a removal does.
@@ -65,7 +65,7 @@ bool PointerControl::renewCapture(std::string& reason)
     for (int arrow = 0; arrow < kArrowCount; ++arrow)
         if ((stillDown & capturedKeyBit(static_cast<CapturedKey>(arrow))) == 0)
             m_state.ArrowDown[arrow] = 0;
-    if (m_state.HookHandle != 0)
+    if (m_state.captureHandle != 0)
         return true;
     reason = m_source.lastError();
     return false;
@@ -75,7 +75,7 @@ void PointerControl::releaseHeldIfOutOfReach()
 {
     // Enter held alone moves nothing, so no refused move would tell that its release is out of
     // sight (a secure desktop, an elevated window): the button and held arrows go now.
-    if (m_state.IsOn != kTrue || (!m_state.LeftButtonHeld && !AnyArrowHeld(m_state)) || m_pointer.inReach())
+    if (!m_state.on || (!m_state.LeftButtonHeld && !AnyArrowHeld(m_state)) || m_pointer.inReach())
         return;
     releaseHeldInput();
 }
@@ -103,7 +103,7 @@ bool PointerControl::keyChanged(const KeyChange& change) noexcept
     const bool atRest = !AnyArrowHeld(m_state);
     const bool claimed = TranslateKey(m_state, m_injector, change);
     // The first step comes right after the key that asked for it, not up to a tick later.
-    if (atRest && m_state.IsOn == kTrue && AnyArrowHeld(m_state))
+    if (atRest && m_state.on && AnyArrowHeld(m_state))
         m_due = kAtOnce;
     return claimed;
 }

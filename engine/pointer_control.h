@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/pavro_state.h"
+#include "engine/key_path_state.h"
 #include "platform/input_injector.h"
 #include "platform/input_loop.h"
 #include "platform/key_event_source.h"
@@ -39,7 +39,7 @@ public:
     bool keyChanged(const KeyChange& change) noexcept override;
 
     /// The key path's state (held arrows, steps, the button, the capture's handle), to look at.
-    const PavroState& state() const noexcept { return m_state; }
+    const KeyPathState& state() const noexcept { return m_state; }
     std::int32_t intervalMs() const noexcept { return m_intervalMs; }
 
 private:
@@ -51,9 +51,7 @@ private:
     KeyEventSource& m_source;
     InputInjector& m_injector;
     Pointer& m_pointer;
-    /// Only the key path's fields are used: IsOn, ArrowDown, HookHandle, the steps, HoldTime,
-    /// CursorPt, LeftButtonHeld and ClaimedPresses.
-    PavroState m_state;
+    KeyPathState m_state;
     std::int32_t m_intervalMs = 25;
     /// The next tick's time on the grid, kAtOnce for a tick as soon as the loop runs, nothing
     /// while at rest.

@@ -94,7 +94,6 @@ void Form1::Form_Load(LaunchRequest request)
         return;
     }
 
-    m_state.HoldTime = 0;
     m_state.IsOn = kFalse;
     cmdDefault_Click();
     // The fields already hold the defaults when the window is created, so the assignments
@@ -457,9 +456,12 @@ void Form1::Timer1_Timer()
     if (onOff.status != StoreStatus::Failed)
         m_onOffSeen = onOff;
     if (follow) {
-        mnuOnOff_Click();
-        if (auto interval = IntervalAfterPollSwitch(m_state.IsOn, m_controls.Text1[3], m_platform.decimalSeparator))
+        // The interval goes to the input loop ahead of the switch: keys pressed while the
+        // switch still writes the store already tick at it.
+        const auto switchedTo = static_cast<std::int16_t>(~m_state.IsOn);
+        if (auto interval = IntervalAfterPollSwitch(switchedTo, m_controls.Text1[3], m_platform.decimalSeparator))
             setTimerInterval(*interval);
+        mnuOnOff_Click();
     }
     updateTicking();
 }

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_input_loop.h"
 
+#include <csignal>
 #include <ctime>
 #include <system_error>
 
@@ -125,13 +126,18 @@ void PosixInputLoop::send(const Command& command, bool wait)
 
 void PosixInputLoop::run() noexcept
 {
+    // Signals for the process (termination, Ctrl+Z) are the UI thread's to take: none of their
+    // handlers runs here, and the poll below is never cut short by them.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
     raisePriority();
     pollfd watched[3] = {{m_wake, POLLIN, 0}, {m_timer, POLLIN, 0}, {-1, POLLIN, 0}};
     while (!m_stopped) {
         watched[2].fd = m_source.pollFd();
         watched[2].revents = 0;
         if (poll(watched, 3, -1) < 0)
-            continue;  // EINTR: a signal for the process landed here
+            continue;
         if ((watched[0].revents & POLLIN) != 0) {
             drain(m_wake);
             handleCommands();
@@ -205,15 +211,13 @@ void PosixInputLoop::armTimer() noexcept
 void PosixInputLoop::raisePriority() noexcept
 {
     // Keys and ticks must not wait a time slice behind ordinary work: round-robin real time at
-    // the lowest priority where the user may have it, else a better nice level for this thread.
-    rlimit limit{};
-    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur >= 1) {
-        sched_param param{};
-        param.sched_priority = 1;
-        if (pthread_setschedparam(pthread_self(), SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0) {
-            m_scheduling.store("realtime");
-            return;
-        }
+    // the lowest priority, which the kernel grants when RLIMIT_RTPRIO allows it (or the user
+    // may set any priority), else a better nice level for this thread.
+    sched_param param{};
+    param.sched_priority = 1;
+    if (pthread_setschedparam(pthread_self(), SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0) {
+        m_scheduling.store("realtime");
+        return;
     }
     // On Linux a nice level belongs to the thread (its task id) that sets it.
     for (const int nice : {-10, -5, -1}) {

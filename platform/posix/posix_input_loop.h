@@ -21,9 +21,9 @@
 /// others are posted. The loop never waits for the UI thread. Installing and removing the
 /// capture allocate (they open connections and devices); keys and ticks never do.
 ///
-/// The thread asks for real-time round-robin scheduling at the lowest priority where
-/// RLIMIT_RTPRIO allows it, else a raised nice level for itself, else runs as it is; none of
-/// that is reported. (RealtimeKit over D-Bus is not asked: D-Bus is linked on the UI side only.)
+/// The thread asks for real-time round-robin scheduling at the lowest priority (granted where
+/// RLIMIT_RTPRIO or the user's rights allow it), else a raised nice level for itself, else runs
+/// as it is; none of that is reported. (RealtimeKit over D-Bus is not asked: D-Bus is linked on the UI side only.)
 class PosixInputLoop final : public InputLoop {
 public:
     /// Starts the thread; the core and the source are touched only by it from now on.

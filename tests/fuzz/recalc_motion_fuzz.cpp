@@ -32,9 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     FieldTexts fields{"25", "80", "250", "25"};
     PavroState state;
-    state.IsOn = kTrue;
-    state.ArrowDown[2] = 1;
     std::int32_t interval = ComputeMotion(-1, fields, ".", state, 25).value_or(25);
+    // The key path's side, which takes the steps as the settings give them.
+    KeyPathState keyPath;
+    keyPath.on = true;
+    keyPath.ArrowDown[2] = 1;
     CallLog log;
     FakePointer pointer(log);
 
@@ -65,11 +67,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         FUZZ_CHECK(interval >= 0 && TimerPeriodFor(interval) >= 1);
 
-        MoveTick(state, pointer, interval);
+        keyPath.StdStep = state.StdStep;
+        keyPath.FastStep = state.FastStep;
+        keyPath.FastAfter = state.FastAfter;
+        const KeyPathState held = keyPath;
+        MoveTick(keyPath, pointer, interval);
         log.clear();
-        FUZZ_CHECK(state.ArrowDown == before.ArrowDown && state.IsOn == kTrue);
-        FUZZ_CHECK(state.HoldTime >= 0);
-        FUZZ_CHECK(state.CurStep == (state.HoldTime > state.FastAfter ? state.FastStep : state.StdStep));
+        FUZZ_CHECK(keyPath.ArrowDown == held.ArrowDown && keyPath.on);
+        FUZZ_CHECK(keyPath.HoldTime >= 0);
+        FUZZ_CHECK(keyPath.CurStep
+                   == (keyPath.HoldTime > keyPath.FastAfter ? keyPath.FastStep : keyPath.StdStep));
         FUZZ_CHECK(pointer.position.x >= 0 && pointer.position.x < pointer.width);
     }
     return 0;

@@ -43,7 +43,7 @@ struct World {
     }
     Snapshot snapshot()
     {
-        const PavroState& s = running->keyPath();
+        const KeyPathState& s = running->keyPath();
         return {running->platform.pointer.position, running->form.state().IsOn, s.HoldTime, s.CurStep, s.StdStep,
                 s.FastStep, s.FastAfter, s.ArrowDown, s.LeftButtonHeld, running->platform.keys.installed(),
                 running->form.controls().Timer1.interval, session.store.value("OnOff")};

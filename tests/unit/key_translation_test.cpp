@@ -54,7 +54,7 @@ TEST(KeyTranslation, DecisionTable)
         SCOPED_TRACE(c.given);
         CallLog log;
         FakeInputInjector injector(log);
-        PavroState state;
+        KeyPathState state;
         for (const Step& step : c.steps)
             EXPECT_EQ(TranslateKey(state, injector, step.change), step.claimed)
                 << static_cast<int>(step.change.key) << "/" << step.change.down;
@@ -76,11 +76,11 @@ struct Capture : ::testing::Test {
 TEST_F(Capture, OffIsHarmlessWithoutCaptureAndRefusalGivesTheReason)
 {
     core.switchOff();
-    EXPECT_EQ(core.state().HookHandle, 0u);
+    EXPECT_EQ(core.state().captureHandle, 0u);
     source.refuse = true;
     EXPECT_FALSE(core.switchOn(reason));
     EXPECT_EQ(reason, "the test refused the capture");
-    EXPECT_EQ(core.state().HookHandle, 0u);
+    EXPECT_EQ(core.state().captureHandle, 0u);
     EXPECT_EQ(source.press(R), -1) << "nothing captured";
     EXPECT_EQ(log.all(), (Calls{"UnhookWindowsHookEx 0", "SetWindowsHookEx -> 0"}));
 }

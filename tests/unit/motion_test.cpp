@@ -11,11 +11,11 @@ namespace {
 struct Ticker : ::testing::Test {
     CallLog log;
     FakePointer pointer{log};
-    PavroState state;
+    KeyPathState state;
 
     void SetUp() override
     {
-        state.IsOn = kTrue;
+        state.on = true;
         state.StdStep = 6;
         state.FastStep = 20;
         state.FastAfter = 250;
@@ -96,8 +96,8 @@ TEST_F(Ticker, StepChoiceEdgeCases)
     EXPECT_EQ(tickX(), -2);
 
     // The first tick after a start with control on moves by the initial CurStep of 0.
-    PavroState fresh;
-    fresh.IsOn = kTrue;
+    KeyPathState fresh;
+    fresh.on = true;
     fresh.StdStep = 6;
     fresh.FastAfter = 250;
     fresh.ArrowDown[2] = 1;

@@ -159,6 +159,25 @@ TEST(Poll, MenuSwitchOnKeepsTheIdleInterval)
     EXPECT_EQ(running->platform.timer.period, 30);
 }
 
+// The input loop runs beside the UI thread: a key pressed as soon as the capture is back, while
+// the switch still writes the store, ticks at the interval the poll's switch sets, not the idle one.
+TEST(Poll, TheLoopHasTheNewIntervalAsSoonAsTheCaptureIsOn)
+{
+    Session session;
+    auto running = session.launch();
+    running->form.mnuOnOff_Click();
+    session.launch();
+    running->form.Timer1_Timer();
+    ASSERT_EQ(running->core.intervalMs(), 200);
+
+    session.launch();
+    std::int32_t intervalAtTheStoreWrite = 0;
+    session.store.beforeUpdate = [&] { intervalAtTheStoreWrite = running->core.intervalMs(); };
+    running->form.Timer1_Timer();
+    EXPECT_EQ(running->form.state().IsOn, kTrue);
+    EXPECT_EQ(intervalAtTheStoreWrite, 25);
+}
+
 TEST(Poll, ADeletedSectionIsNoRequest)
 {
     Session session;
@@ -268,7 +287,7 @@ TEST(Switch, ACaptureFailureIsToldOnceAndTheSwitchStillShowsOn)
                      "UpdateSetting OnOff", "GetSetting OnOff", "SaveSetting OnOff=1", "NIM_MODIFY active",
                      "TrayMessage Pavro: Pointer control could not capture the arrow keys: the test refused the capture"}));
     EXPECT_EQ(p->form.state().IsOn, kTrue);
-    EXPECT_EQ(p->keyPath().HookHandle, 0u);
+    EXPECT_EQ(p->keyPath().captureHandle, 0u);
     EXPECT_EQ(p->platform.errors.str(),
               "Pavro: Pointer control could not capture the arrow keys: the test refused the capture\n");
 

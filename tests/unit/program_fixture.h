@@ -34,7 +34,7 @@ struct Process {
     CallLog& log() { return platform.log; }
     FakeInputLoop& loop() { return platform.loop; }
     /// The key path's state: held arrows, steps, the button.
-    const PavroState& keyPath() const { return core.state(); }
+    const KeyPathState& keyPath() const { return core.state(); }
 
     FakePlatform platform;
     PointerControl core;

@@ -135,7 +135,7 @@ struct Pavro {
         std::string reason;
         EXPECT_TRUE(core.switchOn(reason)) << reason;
     }
-    const PavroState& state() const { return core.state(); }
+    const KeyPathState& state() const { return core.state(); }
 };
 
 TEST(EvdevVm, FiveKeysAreSwallowedIntoStateAndButtonsAndEveryOtherKeyPassesExactly)
