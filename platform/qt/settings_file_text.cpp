@@ -7,7 +7,7 @@
 #include <QVariant>
 
 #include <algorithm>
-#include <array>
+#include <cstring>
 #include <map>
 #include <utility>
 
@@ -76,6 +76,7 @@ std::string_view trimmed(std::string_view text)
 
 // ---- Lines: a line ends at a line break or an unquoted ';' (which starts a comment), but not
 // inside quotes or right after a backslash. Blank lines and comments at a line's start are skipped.
+// |data| must be followed by a NUL in memory (a prefix of a std::string is).
 
 bool nextLine(std::string_view data, std::size_t& pos, std::size_t& start, std::size_t& end, std::size_t& equals)
 {
@@ -86,15 +87,13 @@ bool nextLine(std::string_view data, std::size_t& pos, std::size_t& start, std::
     while (start < data.size() && space(data[start]))
         ++start;
     std::size_t i = start;
-    static constexpr auto kOrdinary = [] {
-        std::array<bool, 256> ordinary{};
-        ordinary.fill(true);
-        for (const char c : std::string_view("=\n\r\\\";"))
-            ordinary[static_cast<unsigned char>(c)] = false;
-        return ordinary;
-    }();
     while (i < data.size()) {
-        if (kOrdinary[static_cast<unsigned char>(data[i])]) {
+        // Ordinary bytes are skipped in bulk: |data| lies within a NUL-terminated string, and
+        // a NUL inside it is ordinary too.
+        i = std::min(data.size(), i + std::strcspn(data.data() + i, "=\n\r\\\";"));
+        if (i == data.size())
+            break;
+        if (data[i] == '\0') {
             ++i;
             continue;
         }
@@ -120,7 +119,7 @@ bool nextLine(std::string_view data, std::size_t& pos, std::size_t& start, std::
         } else if (c == ';') {
             if (i == start + 1) {
                 while (i < data.size() && data[i] != '\n' && data[i] != '\r')
-                    ++i;
+                    i = std::min(data.size(), i + std::max<std::size_t>(1, std::strcspn(data.data() + i, "\n\r")));
                 while (i < data.size() && space(data[i]))
                     ++i;
                 start = i;
@@ -482,10 +481,28 @@ SettingsFileText::SettingsFileText(std::string bytes) : m_bytes(std::move(bytes)
     }
 }
 
+namespace {
+
+/// Orders names by their UTF-16 units' bytes: an order of its own, the same in every file, and
+/// cheap.
+int compareNames(std::u16string_view a, std::u16string_view b)
+{
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    return a.empty() ? 0 : std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t));
+}
+
+}  // namespace
+
+bool SettingsFileText::sameName(const Entry* a, const Entry* b)
+{
+    return compareNames(a->key, b->key) == 0 && compareNames(a->section, b->section) == 0;
+}
+
 const SettingsFileText::Entry* SettingsFileText::find(std::u16string_view section, std::u16string_view key) const
 {
     for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
-        if (entry->section == section && entry->key == key)
+        if (compareNames(entry->key, key) == 0 && compareNames(entry->section, section) == 0)
             return &*entry;
     }
     return nullptr;
@@ -538,35 +555,36 @@ StoredText SettingsFileText::value(std::string_view section, std::string_view ke
 bool SettingsFileText::sameApartFrom(const SettingsFileText& other, std::u16string_view section,
                                      std::u16string_view key) const
 {
-    using Winners = std::vector<std::pair<std::pair<std::u16string_view, std::u16string_view>, const Entry*>>;
-    // The last entry of each key, sorted by section and key.
+    // The last entry of each key, in an order of names that is the same for both files.
     const auto winners = [&](const SettingsFileText& file) {
-        Winners found;
+        std::vector<const Entry*> found;
         found.reserve(file.m_entries.size());
-        for (auto entry = file.m_entries.rbegin(); entry != file.m_entries.rend(); ++entry) {
-            if (entry->section != section || (!key.empty() && entry->key != key))
-                found.push_back({{entry->section, entry->key}, &*entry});
+        for (const Entry& entry : file.m_entries) {
+            if (compareNames(entry.section, section) != 0 || (!key.empty() && compareNames(entry.key, key) != 0))
+                found.push_back(&entry);
         }
-        const auto byName = [](const auto& a, const auto& b) { return a.first < b.first; };
-        std::stable_sort(found.begin(), found.end(), byName);
-        found.erase(std::unique(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
-                    found.end());
+        std::sort(found.begin(), found.end(), [](const Entry* a, const Entry* b) {
+            const int order = compareNames(a->section, b->section);
+            const int keyOrder = order != 0 ? order : compareNames(a->key, b->key);
+            return keyOrder != 0 ? keyOrder < 0 : a > b;
+        });
+        found.erase(std::unique(found.begin(), found.end(), sameName), found.end());
         return found;
     };
     const auto raw = [](const SettingsFileText& file, const Entry& entry) {
         return std::string_view(file.m_bytes).substr(entry.valueStart, entry.lineEnd - entry.valueStart);
     };
-    const Winners mine = winners(*this);
-    const Winners theirs = winners(other);
+    const std::vector<const Entry*> mine = winners(*this);
+    const std::vector<const Entry*> theirs = winners(other);
     if (mine.size() != theirs.size())
         return false;
     for (auto a = mine.begin(), b = theirs.begin(); a != mine.end(); ++a, ++b) {
-        if (a->first != b->first)
+        if (!sameName(*a, *b))
             return false;
-        if (raw(*this, *a->second) == raw(other, *b->second))
+        if (raw(*this, **a) == raw(other, **b))
             continue;
-        const StoredText text = entryValue(*a->second);
-        if (text.status != StoreStatus::Ok || !(other.entryValue(*b->second) == text))
+        const StoredText text = entryValue(**a);
+        if (text.status != StoreStatus::Ok || !(other.entryValue(**b) == text))
             return false;
     }
     return true;

@@ -52,6 +52,7 @@ private:
         std::size_t start;
     };
 
+    static bool sameName(const Entry* a, const Entry* b);
     StoredText entryValue(const Entry& entry) const;
     const Entry* find(std::u16string_view section, std::u16string_view key) const;
     bool sameApartFrom(const SettingsFileText& other, std::u16string_view section, std::u16string_view key) const;
