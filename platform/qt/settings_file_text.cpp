@@ -525,26 +525,20 @@ StoredText SettingsFileText::entryValue(const Entry& entry) const
     return {StoreStatus::Ok, *found};
 }
 
-namespace {
-
-/// Whether |name| is |text| (UTF-8) followed by |suffix|; plain ASCII, the tick's case, is
-/// compared without decoding.
-bool spells(std::u16string_view name, std::string_view text, std::u16string_view suffix = {})
-{
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return name == decodeWhole(text) + std::u16string(suffix);
-    }
-    return name.size() == text.size() + suffix.size() && std::equal(text.begin(), text.end(), name.begin())
-        && name.substr(text.size()) == suffix;
-}
-
-}  // namespace
-
 StoredText SettingsFileText::value(std::string_view section, std::string_view key) const
 {
+    const auto ascii = [](std::string_view text) { return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0; }); };
+    if (!ascii(section) || !ascii(key)) {
+        const Entry* entry = find(sectionName(section), decodeWhole(key));
+        return entry ? entryValue(*entry) : StoredText{StoreStatus::Missing, {}};
+    }
+    // Plain ASCII, the tick's case, is compared without decoding or allocating.
+    const auto spells = [](std::u16string_view name, std::string_view text) {
+        return name.size() == text.size() && std::equal(text.begin(), text.end(), name.begin());
+    };
     for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
-        if (spells(entry->key, key) && spells(entry->section, section, u"/"))
+        if (spells(entry->key, key) && !entry->section.empty()
+            && spells(entry->section.substr(0, entry->section.size() - 1), section))
             return entryValue(*entry);
     }
     return {StoreStatus::Missing, {}};
