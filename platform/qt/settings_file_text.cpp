@@ -275,9 +275,8 @@ bool unescapedValue(std::string_view raw, std::u16string& text, std::vector<std:
 // ---- Values that earlier versions (or another program) stored as something other than text:
 // @Variant(...) and @DateTime(...) hold a QVariant as QDataStream writes it.
 
-/// Qt reads nested lists by recursion and reserves what a list claims: the payload of a value
-/// that is ours is a few dozen bytes, and a longer one is not read (a deep nesting would
-/// exhaust the stack).
+/// Qt reads nested lists by recursion, so a payload nested deep enough exhausts the stack. A
+/// value of ours takes a few dozen bytes; a payload over this is not read.
 constexpr qsizetype kMaxStreamedValue = 4096;
 
 /// The text a value of another type faithfully stands for, or nothing.
