@@ -1,200 +1,55 @@
 #include "platform/qt/settings_file_text.h"
 
+#include <QByteArray>
+#include <QDataStream>
+#include <QString>
+#include <QStringDecoder>
+#include <QVariant>
+
 #include <algorithm>
-#include <bit>
-#include <charconv>
-#include <cmath>
-#include <cstdint>
+#include <cstring>
 #include <map>
 #include <utility>
 
 namespace {
 
-// ---- UTF-8 as the files were always decoded: one U+FFFD per byte that starts no valid sequence.
-
-constexpr char16_t kReplacement = 0xFFFD;
-constexpr int kInvalid = -1;
-constexpr int kUnfinished = -2;
-
-bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
-
-// Decodes the sequence at |src|: the bytes it took, kInvalid, or kUnfinished when |end| cuts it.
-int decodeOne(const unsigned char* src, const unsigned char* end, char32_t& out)
-{
-    const unsigned char b = *src;
-    if (b < 0x80) {
-        out = b;
-        return 1;
-    }
-    int needed;
-    char32_t least;
-    if (b <= 0xC1 || b >= 0xF5)
-        return kInvalid;
-    if (b < 0xE0) {
-        needed = 2, least = 0x80, out = b & 0x1F;
-    } else if (b < 0xF0) {
-        needed = 3, least = 0x800, out = b & 0x0F;
-    } else {
-        needed = 4, least = 0x10000, out = b & 0x07;
-    }
-    const std::ptrdiff_t available = end - src - 1;
-    if (available < needed - 1) {
-        for (std::ptrdiff_t i = 0; i < available && i < 2; ++i) {
-            if (!isContinuation(src[1 + i]))
-                return kInvalid;
-        }
-        return kUnfinished;
-    }
-    for (int i = 1; i < needed; ++i) {
-        if (!isContinuation(src[i]))
-            return kInvalid;
-        out = (out << 6) | (src[i] & 0x3F);
-    }
-    if (out < least || (out >= 0xD800 && out <= 0xDFFF) || out > 0x10FFFF)
-        return kInvalid;
-    return needed;
-}
-
-void append(std::u16string& text, char32_t c)
-{
-    if (c < 0x10000) {
-        text += static_cast<char16_t>(c);
-    } else {
-        text += static_cast<char16_t>(0xD7C0 + (c >> 10));
-        text += static_cast<char16_t>(0xDC00 | (c & 0x3FF));
-    }
-}
+// ---- Text is decoded by Qt's UTF-8 decoder, as the files always were: each byte that starts no
+// valid sequence becomes one U+FFFD.
 
 bool startsWithBom(std::string_view bytes) { return bytes.substr(0, 3) == "\xEF\xBB\xBF"; }
+
+QByteArrayView bytesOf(std::string_view text) { return {text.data(), static_cast<qsizetype>(text.size())}; }
+
+QStringView viewOf(std::u16string_view text) { return {text.data(), static_cast<qsizetype>(text.size())}; }
+
+void append(std::u16string& text, QStringView more) { text.append(more.utf16(), static_cast<std::size_t>(more.size())); }
 
 /// A whole key or section name: a leading byte order mark is dropped.
 std::u16string decodeWhole(std::string_view bytes)
 {
     if (startsWithBom(bytes))
         bytes.remove_prefix(3);
-    std::u16string text;
-    auto src = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto end = src + bytes.size();
-    while (src < end) {
-        char32_t c = 0;
-        const int took = decodeOne(src, end, c);
-        if (took < 0) {
-            text += kReplacement;
-            ++src;
-        } else {
-            append(text, c);
-            src += took;
-        }
-    }
-    return text;
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::u16string(bytes.begin(), bytes.end());
+    return QString::fromUtf8(bytesOf(bytes)).toStdU16String();
 }
 
-// A value arrives in pieces between its escapes. A sequence cut by an escape is finished by the
-// next piece (after the escaped character), a byte order mark as the value's first character is
-// dropped, and a sequence still open at the end is lost: that is how the files were always read.
-class PieceDecoder {
-public:
-    void feed(std::string_view piece, std::u16string& out)
-    {
-        auto src = reinterpret_cast<const unsigned char*>(piece.data());
-        const auto end = src + piece.size();
-        if (src == end)
-            return;
-        char32_t c = 0;
-        if (!m_pending.empty() || !m_started) {
-            const std::size_t held = m_pending.size();
-            std::string first = m_pending;
-            first.append(piece.substr(0, 4 - held));
-            auto begin = reinterpret_cast<const unsigned char*>(first.data());
-            const int took = decodeOne(begin, begin + first.size(), c);
-            if (took == kUnfinished) {
-                m_pending = first;
-                return;
-            }
-            if (took == kInvalid) {
-                out += kReplacement;
-                ++src;
-            } else {
-                if (m_started || c != 0xFEFF)
-                    append(out, c);
-                src += took - static_cast<int>(held);
-            }
-            m_started = true;
-        }
-        m_pending.clear();
-        while (src < end) {
-            const int took = decodeOne(src, end, c);
-            if (took == kUnfinished) {
-                m_pending.assign(reinterpret_cast<const char*>(src), static_cast<std::size_t>(end - src));
-                return;
-            }
-            if (took == kInvalid) {
-                out += kReplacement;
-                ++src;
-            } else {
-                append(out, c);
-                src += took;
-            }
-        }
-    }
-
-private:
-    std::string m_pending;
-    bool m_started = false;
-};
-
 /// UTF-8 of |text|; nothing when it holds a lone surrogate.
-std::optional<std::string> utf8Of(std::u16string_view text)
+std::optional<std::string> utf8Of(QStringView text)
 {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            if (c > 0xDBFF || i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
-                return std::nullopt;
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    if (!text.isValidUtf16())
+        return std::nullopt;
+    return text.toUtf8().toStdString();
 }
 
 /// Bytes that are strictly valid UTF-8 (a leading byte order mark dropped) as text.
-std::optional<std::string> strictUtf8(std::string_view bytes)
+std::optional<std::string> strictUtf8(QByteArrayView bytes)
 {
-    if (startsWithBom(bytes))
-        bytes.remove_prefix(3);
-    auto src = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto end = src + bytes.size();
-    for (char32_t c = 0; src < end;) {
-        const int took = decodeOne(src, end, c);
-        if (took < 0)
-            return std::nullopt;
-        src += took;
-    }
-    return std::string(bytes);
-}
-
-std::string latin1Of(std::u16string_view text)
-{
-    std::string bytes;
-    for (char16_t c : text)
-        bytes += c > 0xFF ? '?' : static_cast<char>(c);
-    return bytes;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text.toStdString();
 }
 
 int hexValue(char16_t c)
@@ -221,6 +76,7 @@ std::string_view trimmed(std::string_view text)
 
 // ---- Lines: a line ends at a line break or an unquoted ';' (which starts a comment), but not
 // inside quotes or right after a backslash. Blank lines and comments at a line's start are skipped.
+// |data| must be followed by a NUL in memory (a prefix of a std::string is).
 
 bool nextLine(std::string_view data, std::size_t& pos, std::size_t& start, std::size_t& end, std::size_t& equals)
 {
@@ -232,6 +88,15 @@ bool nextLine(std::string_view data, std::size_t& pos, std::size_t& start, std::
         ++start;
     std::size_t i = start;
     while (i < data.size()) {
+        // Ordinary bytes are skipped in bulk: |data| lies within a NUL-terminated string, and
+        // a NUL inside it is ordinary too.
+        i = std::min(data.size(), i + std::strcspn(data.data() + i, "=\n\r\\\";"));
+        if (i == data.size())
+            break;
+        if (data[i] == '\0') {
+            ++i;
+            continue;
+        }
         const char c = data[i++];
         if (c == '=') {
             if (!inQuotes && equals == std::string_view::npos)
@@ -254,7 +119,7 @@ bool nextLine(std::string_view data, std::size_t& pos, std::size_t& start, std::
         } else if (c == ';') {
             if (i == start + 1) {
                 while (i < data.size() && data[i] != '\n' && data[i] != '\r')
-                    ++i;
+                    i = std::min(data.size(), i + std::max<std::size_t>(1, std::strcspn(data.data() + i, "\n\r")));
                 while (i < data.size() && space(data[i]))
                     ++i;
                 start = i;
@@ -271,7 +136,11 @@ bool nextLine(std::string_view data, std::size_t& pos, std::size_t& start, std::
 /// A key or section name: '\' stands for '/', %XX and %UXXXX for that character.
 std::u16string unescapedName(std::string_view raw)
 {
-    const std::u16string decoded = decodeWhole(trimmed(raw));
+    raw = trimmed(raw);
+    // A plain name, the common case, is its own text.
+    if (std::all_of(raw.begin(), raw.end(), [](char c) { return c > 0 && c != '%' && c != '\\'; }))
+        return std::u16string(raw.begin(), raw.end());
+    const std::u16string decoded = decodeWhole(raw);
     std::u16string name;
     for (std::size_t i = 0; i < decoded.size();) {
         const char16_t c = decoded[i];
@@ -308,7 +177,10 @@ bool unescapedValue(std::string_view raw, std::u16string& text, std::vector<std:
                                            {'r', '\r'}, {'t', '\t'}, {'v', '\v'}, {'"', '"'},
                                            {'?', '?'},  {'\'', '\''}, {'\\', '\\'}};
     enum class State { SkipBlanks, Normal, Hex, Octal, End };
-    PieceDecoder decoder;
+    // The text between escapes goes through one decoder: a sequence cut by an escape is finished
+    // by the next piece (after the escaped character), a byte order mark as the value's first
+    // character is dropped, and a sequence still open at the end is lost, as it always was.
+    QStringDecoder decoder(QStringDecoder::Utf8);
     bool isList = false;
     bool inQuotes = false;
     bool quoted = false;
@@ -376,7 +248,7 @@ bool unescapedValue(std::string_view raw, std::u16string& text, std::vector<std:
                     std::size_t j = i + 1;
                     while (j < raw.size() && raw[j] != '\\' && raw[j] != '"' && raw[j] != ',')
                         ++j;
-                    decoder.feed(raw.substr(i, j - i), text);
+                    append(text, QString(decoder(bytesOf(raw.substr(i, j - i)))));
                     i = j;
                 }
             }
@@ -401,198 +273,49 @@ bool unescapedValue(std::string_view raw, std::u16string& text, std::vector<std:
 }
 
 // ---- Values that earlier versions (or another program) stored as something other than text:
-// the serialized form behind @Variant(...) and @DateTime(...), big-endian.
+// @Variant(...) and @DateTime(...) hold a QVariant as QDataStream writes it.
 
-std::string numberText(double value)
+/// Qt reads nested lists by recursion, so a payload nested deep enough exhausts the stack. A
+/// value of ours takes a few dozen bytes; a payload over this is not read.
+constexpr qsizetype kMaxStreamedValue = 4096;
+
+/// The text a value of another type faithfully stands for, or nothing.
+std::optional<std::string> textOf(const QVariant& value)
 {
-    if (std::isnan(value))
-        return "nan";
-    if (std::isinf(value))
-        return value < 0 ? "-inf" : "inf";
-    if (value == 0)
-        return "0";
-    char buffer[64];
-    const auto [last, error] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific);
-    const std::string_view scientific(buffer, static_cast<std::size_t>(last - buffer));
-    const std::size_t e = scientific.find('e');
-    std::string digits(scientific.substr(0, e));
-    if (digits.size() > 1)
-        digits.erase(1, 1);
-    int exponent = 0;
-    std::from_chars(scientific.data() + e + 1 + (scientific[e + 1] == '+' ? 1 : 0), last, exponent);
-    const int point = exponent + 1;
-    const int length = static_cast<int>(digits.size());
-    // The shorter of the decimal and the exponent form, ties to decimal.
-    int bias = 4;
-    if (length <= point && length > 1)
-        ++bias;
-    else if (length == 1 && point <= 0)
-        --bias;
-    const bool decimal = point <= 0 ? 1 - point <= bias : point <= length || point <= length + bias;
-    std::string text = value < 0 ? "-" : "";
-    if (!decimal) {
-        text += digits.substr(0, 1);
-        if (length > 1)
-            text += "." + digits.substr(1);
-        text += exponent < 0 ? "e-" : "e+";
-        text += (std::abs(exponent) < 10 ? "0" : "") + std::to_string(std::abs(exponent));
-    } else if (point <= 0) {
-        text += "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
-    } else if (point >= length) {
-        text += digits + std::string(static_cast<std::size_t>(point - length), '0');
-    } else {
-        text += digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
-    }
-    return text;
-}
-
-class VariantReader {
-public:
-    VariantReader(std::string_view data, bool withNullFlag) : m_data(data), m_nullFlag(withNullFlag) {}
-
-    /// The text of the next value, or nothing when it has none. Short data reads as zeros
-    /// and empty texts, as it always did; a list cut short has no text.
-    std::optional<std::string> value(int depth = 0)
-    {
-        enum : std::uint32_t { Bool = 1, Int, UInt, LongLong, ULongLong, Double, List = 9, String, StringList,
-                               Bytes, Long = 32, Short, ULong = 35, UShort, Float = 38, User = 127 };
-        std::uint32_t type = static_cast<std::uint32_t>(number(4));
-        if (!m_nullFlag && type >= 128)
-            type -= 97;  // the older numbering of the extended types
-        if (m_nullFlag && type == 1024)
-            type = User;
-        if (m_nullFlag)
-            number(1);
-        if (type == User) {
-            std::string name = bytes();
-            name.resize(std::min(name.size(), name.find('\0')));
-            static const std::map<std::string, std::uint32_t, std::less<>> kNames{
-                {"bool", Bool},    {"int", Int},         {"uint", UInt},         {"qlonglong", LongLong},
-                {"qulonglong", ULongLong}, {"double", Double}, {"QVariantList", List}, {"QString", String},
-                {"QStringList", StringList}, {"QByteArray", Bytes}, {"long", Long}, {"short", Short},
-                {"ulong", ULong},  {"ushort", UShort},   {"float", Float}};
-            const auto found = kNames.find(name);
-            if (found == kNames.end()) {
-                m_ok = false;
-                return std::nullopt;
-            }
-            type = found->second;
-        }
-        switch (type) {
-        case Bool:
-            return number(1) != 0 ? "true" : "false";
-        case Int:
-            return std::to_string(static_cast<std::int32_t>(number(4)));
-        case UInt:
-            return std::to_string(static_cast<std::uint32_t>(number(4)));
-        case Short:
-            return std::to_string(static_cast<std::int16_t>(number(2)));
-        case UShort:
-            return std::to_string(static_cast<std::uint16_t>(number(2)));
-        case LongLong:
-        case Long:
-            return std::to_string(static_cast<std::int64_t>(number(8)));
-        case ULongLong:
-        case ULong:
-            return std::to_string(number(8));
-        case Double:
-            return numberText(std::bit_cast<double>(number(8)));
-        case Float:
-            if (m_nullFlag)
-                return numberText(static_cast<float>(std::bit_cast<double>(number(8))));
-            return numberText(std::bit_cast<float>(static_cast<std::uint32_t>(number(4))));
-        case String:
-            return utf8Of(string());
-        case Bytes:
-            return strictUtf8(bytes());
-        case List:
-        case StringList:
-            return list(type == List, depth);
-        default:
-            if (type == 0 && !m_nullFlag)
-                string();  // an empty value of the older numbering still carries a text
-            return std::nullopt;
-        }
-    }
-
-private:
-    std::uint64_t number(std::size_t size)
-    {
-        if (m_data.size() - m_at < size) {
-            m_at = m_data.size();
-            m_ok = false;
-            return 0;
-        }
-        std::uint64_t value = 0;
-        for (std::size_t i = 0; i < size; ++i)
-            value = value << 8 | static_cast<unsigned char>(m_data[m_at++]);
-        return value;
-    }
-
-    /// |size| bytes, or nothing (and the rest consumed) when fewer are left.
-    std::optional<std::string_view> block(std::uint32_t size)
-    {
-        if (m_data.size() - m_at < size) {
-            m_at = m_data.size();
-            m_ok = false;
-            return std::nullopt;
-        }
-        m_at += size;
-        return m_data.substr(m_at - size, size);
-    }
-
-    std::string bytes()
-    {
-        const auto size = static_cast<std::uint32_t>(number(4));
-        if (size == 0xFFFFFFFF)
-            return {};
-        return std::string(block(size).value_or(std::string_view{}));
-    }
-
-    std::u16string string()
-    {
-        const auto size = static_cast<std::uint32_t>(number(4));
-        if (size == 0xFFFFFFFF || size == 0)
-            return {};
-        if (size % 2 != 0) {
-            m_ok = false;
-            return {};
-        }
-        std::u16string text;
-        if (const auto units = block(size)) {
-            for (std::size_t i = 0; i < units->size(); i += 2)
-                text += static_cast<char16_t>(static_cast<unsigned char>((*units)[i]) << 8
-                                              | static_cast<unsigned char>((*units)[i + 1]));
-        }
-        return text;
-    }
-
-    // Items joined by ","; no text when empty, cut short, nested too deep or an item has none.
-    std::optional<std::string> list(bool ofValues, int depth)
-    {
-        const bool wasOk = m_ok;
-        m_ok = true;
-        const auto count = static_cast<std::uint32_t>(number(4));
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return utf8Of(value.toString());
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList: {
+        // Items joined by ","; an empty list has no text.
+        const QVariantList items = value.toList();
         std::optional<std::string> joined;
-        for (std::uint32_t i = 0; m_ok && i < count && depth < 64; ++i) {
-            const std::optional<std::string> item = ofValues ? value(depth + 1) : utf8Of(string());
-            if (!item || !m_ok) {
-                joined.reset();
-                break;
-            }
-            joined = joined ? *joined + "," + *item : *item;
+        for (const QVariant& item : items) {
+            const std::optional<std::string> text = textOf(item);
+            if (!text)
+                return std::nullopt;
+            joined = joined ? *joined + "," + *text : *text;
         }
-        if (!m_ok || depth >= 64)
-            joined.reset();
-        m_ok = m_ok && wasOk;
         return joined;
     }
-
-    std::string_view m_data;
-    std::size_t m_at = 0;
-    bool m_nullFlag;
-    bool m_ok = true;
-};
+    case QMetaType::QByteArray:
+        return strictUtf8(value.toByteArray());
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return value.toString().toStdString();
+    default:
+        return std::nullopt;
+    }
+}
 
 std::size_t argumentCount(std::u16string_view text, std::size_t open)
 {
@@ -608,19 +331,25 @@ std::optional<std::string> textOf(std::u16string_view text)
     const auto starts = [&](std::u16string_view prefix) { return text.substr(0, prefix.size()) == prefix; };
     if (starts(u"@") && text.back() == u')') {
         if (starts(u"@ByteArray("))
-            return strictUtf8(latin1Of(text.substr(11, text.size() - 12)));
+            return strictUtf8(viewOf(text.substr(11, text.size() - 12)).toLatin1());
         if (starts(u"@String("))
-            return utf8Of(text.substr(8, text.size() - 9));
+            return utf8Of(viewOf(text.substr(8, text.size() - 9)));
         if (starts(u"@Variant(") || starts(u"@DateTime(")) {
             const bool dateTime = text[1] == u'D';
-            const std::string data = latin1Of(text.substr(dateTime ? 10 : 9));
-            return VariantReader(data, dateTime).value();
+            const QByteArray data = viewOf(text.substr(dateTime ? 10 : 9)).toLatin1();
+            if (data.size() > kMaxStreamedValue)
+                return std::nullopt;
+            QDataStream stream(data);
+            stream.setVersion(dateTime ? QDataStream::Qt_5_15 : QDataStream::Qt_4_0);
+            QVariant value;
+            stream >> value;
+            return textOf(value);
         }
         if ((starts(u"@Rect(") && argumentCount(text, 5) == 4) || (starts(u"@Size(") && argumentCount(text, 5) == 2)
             || (starts(u"@Point(") && argumentCount(text, 6) == 2) || text == u"@Invalid()")
             return std::nullopt;
     }
-    return utf8Of(starts(u"@@") ? text.substr(1) : text);
+    return utf8Of(viewOf(starts(u"@@") ? text.substr(1) : text));
 }
 
 /// A list's items joined by ",": each is an "@" form when one of them is one.
@@ -751,10 +480,28 @@ SettingsFileText::SettingsFileText(std::string bytes) : m_bytes(std::move(bytes)
     }
 }
 
+namespace {
+
+/// Orders names by their UTF-16 units' bytes: an order of its own, the same in every file, and
+/// cheap.
+int compareNames(std::u16string_view a, std::u16string_view b)
+{
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    return a.empty() ? 0 : std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t));
+}
+
+}  // namespace
+
+bool SettingsFileText::sameName(const Entry* a, const Entry* b)
+{
+    return compareNames(a->key, b->key) == 0 && compareNames(a->section, b->section) == 0;
+}
+
 const SettingsFileText::Entry* SettingsFileText::find(std::u16string_view section, std::u16string_view key) const
 {
     for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
-        if (entry->section == section && entry->key == key)
+        if (compareNames(entry->key, key) == 0 && compareNames(entry->section, section) == 0)
             return &*entry;
     }
     return nullptr;
@@ -777,26 +524,20 @@ StoredText SettingsFileText::entryValue(const Entry& entry) const
     return {StoreStatus::Ok, *found};
 }
 
-namespace {
-
-/// Whether |name| is |text| (UTF-8) followed by |suffix|; plain ASCII, the tick's case, is
-/// compared without decoding.
-bool spells(std::u16string_view name, std::string_view text, std::u16string_view suffix = {})
-{
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return name == decodeWhole(text) + std::u16string(suffix);
-    }
-    return name.size() == text.size() + suffix.size() && std::equal(text.begin(), text.end(), name.begin())
-        && name.substr(text.size()) == suffix;
-}
-
-}  // namespace
-
 StoredText SettingsFileText::value(std::string_view section, std::string_view key) const
 {
+    const auto ascii = [](std::string_view text) { return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0; }); };
+    if (!ascii(section) || !ascii(key)) {
+        const Entry* entry = find(sectionName(section), decodeWhole(key));
+        return entry ? entryValue(*entry) : StoredText{StoreStatus::Missing, {}};
+    }
+    // Plain ASCII, the tick's case, is compared without decoding or allocating.
+    const auto spells = [](std::u16string_view name, std::string_view text) {
+        return name.size() == text.size() && std::equal(text.begin(), text.end(), name.begin());
+    };
     for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
-        if (spells(entry->key, key) && spells(entry->section, section, u"/"))
+        if (spells(entry->key, key) && !entry->section.empty()
+            && spells(entry->section.substr(0, entry->section.size() - 1), section))
             return entryValue(*entry);
     }
     return {StoreStatus::Missing, {}};
@@ -807,29 +548,36 @@ StoredText SettingsFileText::value(std::string_view section, std::string_view ke
 bool SettingsFileText::sameApartFrom(const SettingsFileText& other, std::u16string_view section,
                                      std::u16string_view key) const
 {
-    using Winners = std::map<std::pair<std::u16string_view, std::u16string_view>, const Entry*>;
+    // The last entry of each key, in an order of names that is the same for both files.
     const auto winners = [&](const SettingsFileText& file) {
-        Winners found;
+        std::vector<const Entry*> found;
+        found.reserve(file.m_entries.size());
         for (const Entry& entry : file.m_entries) {
-            if (entry.section != section || (!key.empty() && entry.key != key))
-                found[{entry.section, entry.key}] = &entry;
+            if (compareNames(entry.section, section) != 0 || (!key.empty() && compareNames(entry.key, key) != 0))
+                found.push_back(&entry);
         }
+        std::sort(found.begin(), found.end(), [](const Entry* a, const Entry* b) {
+            const int order = compareNames(a->section, b->section);
+            const int keyOrder = order != 0 ? order : compareNames(a->key, b->key);
+            return keyOrder != 0 ? keyOrder < 0 : a > b;
+        });
+        found.erase(std::unique(found.begin(), found.end(), sameName), found.end());
         return found;
     };
     const auto raw = [](const SettingsFileText& file, const Entry& entry) {
         return std::string_view(file.m_bytes).substr(entry.valueStart, entry.lineEnd - entry.valueStart);
     };
-    const Winners mine = winners(*this);
-    const Winners theirs = winners(other);
+    const std::vector<const Entry*> mine = winners(*this);
+    const std::vector<const Entry*> theirs = winners(other);
     if (mine.size() != theirs.size())
         return false;
     for (auto a = mine.begin(), b = theirs.begin(); a != mine.end(); ++a, ++b) {
-        if (a->first != b->first)
+        if (!sameName(*a, *b))
             return false;
-        if (raw(*this, *a->second) == raw(other, *b->second))
+        if (raw(*this, **a) == raw(other, **b))
             continue;
-        const StoredText text = entryValue(*a->second);
-        if (text.status != StoreStatus::Ok || !(other.entryValue(*b->second) == text))
+        const StoredText text = entryValue(**a);
+        if (text.status != StoreStatus::Ok || !(other.entryValue(**b) == text))
             return false;
     }
     return true;

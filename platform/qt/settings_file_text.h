@@ -9,14 +9,16 @@
 #include "platform/settings_store.h"
 
 /// The text of one settings file: INI as every earlier version of this program wrote and read
-/// it (through QSettings), parsed from untrusted bytes without Qt.
+/// it (through QSettings), parsed from untrusted bytes without QSettings: Qt only decodes the
+/// UTF-8 and the values @Variant(...) and @DateTime(...) hold (QDataStream).
 ///
 /// Reading follows that format to the letter: "[section]" headers with %XX / %UXXXX escapes,
 /// repeated sections joined, the last of repeated keys wins, ';' comments, quotes that span
 /// lines, C escapes, an unquoted ',' making a list (read back joined by ","), and the "@" forms
 /// (@@, @String, @ByteArray, @Variant and @DateTime with the number, text and list types they
 /// can hold). A value read as text is its faithful text; anything else (a point, @Invalid(), a
-/// list without items, text with a lone surrogate) reads as Failed. Keys of the root section are
+/// list without items, text with a lone surrogate, a @Variant or @DateTime payload over 4 KB)
+/// reads as Failed. Keys of the root section are
 /// never a section's keys, and a section's keys are its own whatever other sections sort near it.
 ///
 /// Editing keeps every byte it does not have to change: a saved value replaces the old value's
@@ -52,6 +54,7 @@ private:
         std::size_t start;
     };
 
+    static bool sameName(const Entry* a, const Entry* b);
     StoredText entryValue(const Entry& entry) const;
     const Entry* find(std::u16string_view section, std::u16string_view key) const;
     bool sameApartFrom(const SettingsFileText& other, std::u16string_view section, std::u16string_view key) const;

@@ -184,6 +184,17 @@ TEST_F(QtSettingsStoreTest, ReadsNonTextValuesAsTextOnlyWhenFaithfulAndWritesThe
     EXPECT_EQ(independentValue(QStringLiteral("Settings/StdDist")), QVariant(QStringLiteral("30")));
 }
 
+TEST_F(QtSettingsStoreTest, ReadsAValueNestedTooDeepToDecodeAsFailed)
+{
+    // Lists nested 60000 deep in under a megabyte: QSettings itself runs out of stack on them.
+    writeRaw("[Settings]\nStdDist=5\nScanCode=@Variant(" + QByteArray("\\0\\0\\0\\t\\0\\0\\0\\x1").repeated(60000)
+                 + ")\n",
+             {1, 0});
+    QtSettingsStore store;
+    EXPECT_EQ(store.read("Pavro", "Settings", "ScanCode"), (StoredText{StoreStatus::Failed, {}}));
+    EXPECT_EQ(store.read("Pavro", "Settings", "StdDist"), (StoredText{StoreStatus::Ok, "5"}));
+}
+
 TEST_F(QtSettingsStoreTest, RemovesOnlyTheSection)
 {
     QtSettingsStore store;
