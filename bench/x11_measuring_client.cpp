@@ -9,6 +9,7 @@
 //   x11_measuring_client latency SAMPLES SWITCHES   key-down to first move and Enter to click,
 //                                                   through Pavro and through the server's
 //                                                   MouseKeys; the store write to the switch
+//                                                   (SWITCHES writes each way, none for 0)
 //   x11_measuring_client motion SECONDS STD FAST AFTER REFRESH
 //                                                   one hold of Right against the tick model
 //   x11_measuring_client switch on|off              switches Pavro and waits for the capture
@@ -327,8 +328,10 @@ int latency(int samples, int switches)
         (wasOn ? toOff : toOn).push_back(millisBetween(written, *seen));
         std::this_thread::sleep_for(std::chrono::microseconds(1000 + random() % 210000));
     }
-    print("switch_on", figuresOf(toOn));
-    print("switch_off", figuresOf(toOff));
+    if (switches > 0) {
+        print("switch_on", figuresOf(toOn));
+        print("switch_off", figuresOf(toOff));
+    }
 
     // The server's MouseKeys, with Pavro's capture off so the keypad reaches the server.
     if (!switchPavro(desk, store, false))
@@ -409,7 +412,7 @@ int main(int argc, char** argv)
 {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "latency" && argc == 4)
-        return latency(std::max(1, std::atoi(argv[2])), std::max(1, std::atoi(argv[3])));
+        return latency(std::max(1, std::atoi(argv[2])), std::max(0, std::atoi(argv[3])));
     if (command == "motion" && argc == 7)
         return motion(std::atof(argv[2]), std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]),
                       std::atof(argv[6]));
