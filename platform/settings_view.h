@@ -36,10 +36,6 @@ public:
     /// Pops up the menu at the pointer. May return before or after the user chose; a chosen
     /// item is reported as controlClicked.
     virtual void popupMenu() = 0;
-    /// The platform's handle of the window (an HWND, an X window id).
-    virtual std::uintptr_t windowHandle() const = 0;
-    /// Twips per pixel horizontally: 15 at 96 dpi.
-    virtual int twipsPerPixelX() const = 0;
     /// Destroys the window and ends the program's event loop (after the current handler returns).
     virtual void unload() = 0;
 };

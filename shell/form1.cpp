@@ -24,22 +24,7 @@ constexpr std::string_view kOnOffKey = "OnOff";
 constexpr const char* kCaptureFailureText = "Pointer control could not capture the arrow keys";
 constexpr std::string_view kStoreSaveFailureText = "The settings cannot be saved";
 
-// The tray record's fixed values: uFlags = message + icon + tip, callbacks as mouse-move.
-constexpr std::uint32_t kTrayRecordSize = 44;
-constexpr std::uint32_t kTrayIconId = 1;
-constexpr std::uint32_t kTrayFlags = 7;
-constexpr std::uint32_t kTrayCallbackMessage = 512;
-
-std::array<char16_t, 20> trayTip()
-{
-    // "Cursor", a NUL that ends the shown tip, then blanks to fill the fixed field.
-    std::array<char16_t, 20> tip;
-    tip.fill(u' ');
-    const std::u16string_view text = u"Cursor";
-    std::copy(text.begin(), text.end(), tip.begin());
-    tip[text.size()] = u'\0';
-    return tip;
-}
+constexpr std::string_view kTrayTip = "Cursor";
 
 // Runs one step of a sequence whose failing steps are skipped: whatever a backend throws
 // must not keep the steps after it from running.
@@ -121,15 +106,7 @@ void Form1::Form_Load(LaunchRequest request)
                          + decimalText(version.revision);
     m_platform.view.setCaption(m_controls.caption);
 
-    TrayIconData& tray = m_state.TrayData;
-    tray.cbSize = kTrayRecordSize;
-    tray.hWnd = m_platform.view.windowHandle();
-    tray.uID = kTrayIconId;
-    tray.uFlags = kTrayFlags;
-    tray.uCallbackMessage = kTrayCallbackMessage;
-    tray.hIcon = TrayImage::Inactive;
-    tray.szTip = trayTip();
-    if (!m_platform.tray.add(tray.hIcon, tray.tipText()) && m_platform.errors)
+    if (!m_platform.tray.add(TrayImage::Inactive, kTrayTip) && m_platform.errors)
         *m_platform.errors << "Pavro: the tray icon could not be shown; use a second launch to switch "
                               "pointer control\n";
 
@@ -138,8 +115,7 @@ void Form1::Form_Load(LaunchRequest request)
     tellStoreFailure();
 
     if (m_controls.chkDefault[0] == 1) {
-        tray.hIcon = TrayImage::Active;
-        m_platform.tray.modify(tray.hIcon);
+        m_platform.tray.modify(TrayImage::Active);
         mnuOnOff_Click();
     }
     if (request == LaunchRequest::ShowSettings)
@@ -274,17 +250,6 @@ void Form1::Form_Resize()
         m_platform.view.hide();
 }
 
-void Form1::Form_MouseMove(std::int16_t /*Button*/, std::int16_t /*Shift*/, float X, float /*Y*/)
-{
-    // The window's unit is the twip, so X carries the tray code times twips per pixel.
-    const int twipsPerPixel = std::max(1, m_platform.view.twipsPerPixelX());
-    const auto code = toInteger32(static_cast<double>(X) / twipsPerPixel);
-    if (code == kTrayLeftDoubleClick)
-        trayEvent(TrayEvent::LeftDoubleClick);
-    else if (code == kTrayRightButtonUp)
-        trayEvent(TrayEvent::RightButtonUp);
-}
-
 void Form1::trayEvent(TrayEvent event)
 {
     if (m_ended)
@@ -324,16 +289,14 @@ void Form1::mnuOnOff_Click()
     if (m_state.IsOn != 0) {
         captureFailed = !m_platform.input.switchOn(reason);
         setOnOffCaptions(kCaptionTurnOff);
-        m_state.TrayData.hIcon = TrayImage::Active;
         stateText = "1";
     } else {
         m_platform.input.switchOff();
         setOnOffCaptions(kCaptionTurnOn);
-        m_state.TrayData.hIcon = TrayImage::Inactive;
         stateText = "0";
     }
     storeOnOff(stateText);
-    m_platform.tray.modify(m_state.TrayData.hIcon);
+    m_platform.tray.modify(m_state.IsOn != 0 ? TrayImage::Active : TrayImage::Inactive);
     if (captureFailed)
         reportCaptureFailure(reason);
 }

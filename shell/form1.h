@@ -21,11 +21,6 @@
 inline constexpr std::string_view kAppName = "Pavro";
 inline constexpr std::string_view kSectionName = "Settings";
 
-/// The tray icon's callback codes that Form_MouseMove acts on: the mouse messages of a left
-/// double click and of the right button's release.
-inline constexpr std::int32_t kTrayLeftDoubleClick = 515;
-inline constexpr std::int32_t kTrayRightButtonUp = 517;
-
 /// What the program runs on. Every reference must outlive the Form1 that holds it.
 struct FormPlatform {
     /// The key path: capture, button and pointer live on the input loop's thread.
@@ -94,9 +89,6 @@ public:
 
     // --- The user's and the platform's events ---
     void Form_Resize() override;
-    /// The tray callback as the classic window receives it: a mouse-move whose X (in twips)
-    /// carries the mouse message on the icon; 515 and 517 become trayEvent, others nothing.
-    void Form_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);
     /// A double click switches pointer control; the right button pops up the menu.
     void trayEvent(TrayEvent event) override;
     /// Runs the click handler of a button or popup item.

@@ -163,8 +163,6 @@ public:
     void setWindowState(WindowState newState) override;
     void setForeground() override { m_log.add("SetForegroundWindow"); }
     void popupMenu() override { m_log.add("PopupMenu"); }
-    std::uintptr_t windowHandle() const override { return 0x1234; }
-    int twipsPerPixelX() const override { return 15; }
     void unload() override;
 
     bool visible = true;

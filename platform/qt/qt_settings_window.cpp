@@ -483,17 +483,6 @@ void QtSettingsWindow::popupMenu()
         menu->popup(QCursor::pos());
 }
 
-std::uintptr_t QtSettingsWindow::windowHandle() const
-{
-    return static_cast<std::uintptr_t>(m_widget->winId());
-}
-
-int QtSettingsWindow::twipsPerPixelX() const
-{
-    const int dpi = m_widget->logicalDpiX();
-    return dpi > 0 ? (1440 + dpi / 2) / dpi : kTwipsPerPixel;
-}
-
 void QtSettingsWindow::unload()
 {
     m_unloading = true;

@@ -40,8 +40,6 @@ public:
     void setWindowState(WindowState state) override;
     void setForeground() override;
     void popupMenu() override;
-    std::uintptr_t windowHandle() const override;
-    int twipsPerPixelX() const override;
     void unload() override;
 
     /// The tray popup with its items, made now if it was not yet; it lives as long as this window.

@@ -81,11 +81,6 @@ int Win32SettingsWindow::pixelsFromTwips(int twips, int dpi)
     return MulDiv(twips, dpi, 1440);
 }
 
-int Win32SettingsWindow::twipsPerPixelX() const
-{
-    return 1440 / m_dpi > 0 ? 1440 / m_dpi : 1;
-}
-
 bool Win32SettingsWindow::create()
 {
     m_bigIcon = static_cast<HICON>(LoadImageW(m_instance, MAKEINTRESOURCEW(IDI_PAVRO_ACTIVE), IMAGE_ICON,

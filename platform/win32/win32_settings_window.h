@@ -54,8 +54,6 @@ public:
     void setForeground() override;
     /// Returns after the user chose or dismissed; the chosen item's handler has then run.
     void popupMenu() override;
-    std::uintptr_t windowHandle() const override { return reinterpret_cast<std::uintptr_t>(m_window); }
-    int twipsPerPixelX() const override;
     void unload() override;
 
     /// Pixels for |twips| at |dpi| (15 twips per pixel at 96 dpi), rounded to nearest.

@@ -21,13 +21,6 @@ TEST(StartUp, FreshStartStoresOffAndHidesInTheTray)
     EXPECT_EQ(p->platform.timer.period, 25);
     EXPECT_TRUE(p->platform.timer.enabled);
     EXPECT_FALSE(p->platform.view.visible);
-    EXPECT_EQ(s.TrayData.cbSize, 44u);
-    EXPECT_EQ(s.TrayData.hWnd, 0x1234u);
-    EXPECT_EQ(s.TrayData.uID, 1u);
-    EXPECT_EQ(s.TrayData.uFlags, 7u);
-    EXPECT_EQ(s.TrayData.uCallbackMessage, 512u);
-    EXPECT_EQ(std::u16string(s.TrayData.szTip.begin(), s.TrayData.szTip.end()),
-              std::u16string(u"Cursor\0             ", 20));
     EXPECT_EQ(session.store.value("OnOff"), "0");
     EXPECT_FALSE(p->form.ended());
 }

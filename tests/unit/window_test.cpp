@@ -81,14 +81,7 @@ TEST_F(Window, DefaultsRestoreTheNineValuesButNotTheHiddenOption)
 
 TEST_F(Window, TrayCodesAndTheSettingsItem)
 {
-    // The tray's raw callback: X is the mouse message on the icon, in twips.
-    for (int code : {512, 513, 514, 516, 518, 0, -1})
-        p->form.Form_MouseMove(0, 0, static_cast<float>(code * 15), 0);
-    EXPECT_EQ(p->log().all(), Calls{});
-    p->form.Form_MouseMove(0, 0, 517.0f * 15, 0);
-    EXPECT_EQ(p->log().all(), (Calls{"SetForegroundWindow", "PopupMenu"}));
-    p->log().clear();
-    p->form.Form_MouseMove(0, 0, 515.0f * 15, 0);
+    p->platform.tray.sink->trayEvent(TrayEvent::LeftDoubleClick);
     EXPECT_EQ(p->form.state().IsOn, kTrue);
     p->log().clear();
     p->platform.tray.sink->trayEvent(TrayEvent::RightButtonUp);
