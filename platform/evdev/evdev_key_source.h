@@ -12,6 +12,7 @@
 
 #include "platform/evdev/uinput_device.h"
 #include "platform/key_event_source.h"
+#include "platform/test_peer.h"
 
 /// Captures the keyboards below the display server, for Wayland sessions: every keyboard under
 /// /dev/input (a device with the arrows and Enter) is grabbed (EVIOCGRAB), so that its events
@@ -53,10 +54,11 @@ public:
 
     /// The virtual keyboard's event node, empty while not installed.
     std::string passThroughNode() const { return m_passThrough.eventNode(); }
+private:
+    friend struct TestPeer<EvdevKeySource>;
     /// How many keyboards are grabbed now.
     int grabbedCount() const noexcept;
 
-private:
     struct Keyboard {
         int fd = -1;
         std::string path;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/settings_store.h"
+#include "platform/test_peer.h"
 
 class QtStoreWatch;
 class SettingsFileText;
@@ -58,9 +59,6 @@ public:
     /// Needs the Qt event loop; |sink| is told on the thread that called this.
     bool watch(FormEventSink* sink) override;
 
-    /// The file that holds |app|'s settings.
-    static QString filePath(std::string_view app);
-
     /// What stat() said about a file.
     struct FileIdentity {
         bool exists = false;
@@ -77,6 +75,10 @@ protected:
                             const std::function<StoreStatus()>& locked) override;
 
 private:
+    friend struct TestPeer<QtSettingsStore>;
+    /// The file that holds |app|'s settings.
+    static QString filePath(std::string_view app);
+
     /// One application's places and its parsed file, kept while the file stays the same.
     struct AppFile {
         std::string configHome;

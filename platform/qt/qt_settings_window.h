@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "platform/settings_view.h"
+#include "platform/test_peer.h"
 
 class QMenu;
 class QObject;
@@ -45,11 +46,11 @@ public:
     /// The tray popup with its items, made now if it was not yet; it lives as long as this window.
     QMenu* trayMenu();
 
-    /// The top-level widget, for tests and screenshots.
-    QWidget* widget() const;
-
 private:
     friend class Form1Widget;
+    friend struct TestPeer<QtSettingsWindow>;
+    /// The top-level widget, for tests.
+    QWidget* widget() const;
     void closeRequested();
     void stateChanged();
     /// The window's controls, or (|menuItems|) the popup's items, made once with the values kept.

@@ -19,6 +19,7 @@
 
 #include "platform/qt/qt_settings_store.h"
 #include "platform/fake/quiet_event_sink.h"
+#include "qt_test_peers.h"
 
 namespace {
 
@@ -183,7 +184,7 @@ int refusalsInChild()
         return 1;
     if (!ownLimits({{"max_inotify_instances", "1"}, {"max_inotify_watches", "2"}}) || !running.watch(&sink))
         return 1;
-    const QString folder = QFileInfo(QtSettingsStore::filePath("Pavro")).absolutePath();
+    const QString folder = QFileInfo(TestPeer<QtSettingsStore>::filePath("Pavro")).absolutePath();
     if (!QDir().rename(folder, folder + ".old"))
         return 1;
     runUntil([&] { return sink.losses > 0; }, 5000);

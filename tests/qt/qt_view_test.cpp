@@ -17,8 +17,11 @@
 #include "platform/form_event_sink.h"
 #include "platform/qt/qt_settings_window.h"
 #include "platform/qt/qt_tray_icon.h"
+#include "qt_test_peers.h"
 
 namespace {
+
+QWidget* topWidget(const QtSettingsWindow& window) { return TestPeer<QtSettingsWindow>::widget(window); }
 
 // One control of each kind that the logic sets values on; the second check box is hidden.
 constexpr ControlSpec kControls[] = {
@@ -58,7 +61,7 @@ QMenu* popup()
 
 QString checkValue(const QtSettingsWindow& window, int index)
 {
-    const Qt::CheckState state = window.widget()->findChildren<QCheckBox*>().at(index)->checkState();
+    const Qt::CheckState state = topWidget(window)->findChildren<QCheckBox*>().at(index)->checkState();
     return QString::number(state == Qt::Checked ? 1 : state == Qt::PartiallyChecked ? 2 : 0);
 }
 
@@ -81,21 +84,21 @@ TEST(QtSettingsWindowTest, ControlsMadeOnFirstShowStartFromEveryValueSetBefore)
 {
     const Row rows[] = {
         {"Text1(0)", [](SettingsView& v, const char* t) { v.setFieldText(0, t); },
-         [](const QtSettingsWindow& w) { return w.widget()->findChild<QLineEdit*>()->text(); }, "1e3 \xC3\xA9", "40"},
+         [](const QtSettingsWindow& w) { return topWidget(w)->findChild<QLineEdit*>()->text(); }, "1e3 \xC3\xA9", "40"},
         {"HScroll1(0)", [](SettingsView& v, const char* t) { v.setSliderValue(0, number(t)); },
-         [](const QtSettingsWindow& w) { return QString::number(w.widget()->findChild<QScrollBar*>()->value()); },
+         [](const QtSettingsWindow& w) { return QString::number(topWidget(w)->findChild<QScrollBar*>()->value()); },
          "70", "30"},
         {"chkDefault(0)", [](SettingsView& v, const char* t) { v.setCheckValue(0, number(t)); },
          [](const QtSettingsWindow& w) { return checkValue(w, 0); }, "2", "1"},
         {"chkDefault(1)", [](SettingsView& v, const char* t) { v.setCheckValue(1, number(t)); },
          [](const QtSettingsWindow& w) { return checkValue(w, 1); }, "1", "0"},
         {"cmdOnOff", [](SettingsView& v, const char* t) { v.setButtonOnOffCaption(t); },
-         [](const QtSettingsWindow& w) { return w.widget()->findChild<QPushButton*>()->text(); }, "&Turn Off",
+         [](const QtSettingsWindow& w) { return topWidget(w)->findChild<QPushButton*>()->text(); }, "&Turn Off",
          "&Turn On"},
         {"mnuOnOff", [](SettingsView& v, const char* t) { v.setMenuOnOffCaption(t); },
          [](const QtSettingsWindow&) { return popup()->actions().at(0)->text(); }, "&Turn Off", "&Turn On"},
         {"caption", [](SettingsView& v, const char* t) { v.setCaption(t); },
-         [](const QtSettingsWindow& w) { return w.widget()->windowTitle(); }, "Cursor 9.8.7", "Cursor 1.0.16"},
+         [](const QtSettingsWindow& w) { return topWidget(w)->windowTitle(); }, "Cursor 9.8.7", "Cursor 1.0.16"},
     };
     CountingSink sink;
     QtSettingsWindow window;
@@ -104,15 +107,15 @@ TEST(QtSettingsWindowTest, ControlsMadeOnFirstShowStartFromEveryValueSetBefore)
     for (const Row& row : rows)
         row.set(window, row.beforeShow);
     window.setCheckValue(0, 3);  // out of range: ignored, before and after the show
-    EXPECT_TRUE(window.widget()->findChildren<QWidget*>().isEmpty()) << "controls made before the first show";
+    EXPECT_TRUE(topWidget(window)->findChildren<QWidget*>().isEmpty()) << "controls made before the first show";
     EXPECT_EQ(popup(), nullptr) << "popup made before it first popped up";
 
     window.show();
     window.popupMenu();
     for (const Row& row : rows)
         EXPECT_EQ(row.shown(window).toStdString(), row.beforeShow) << row.control;
-    EXPECT_FALSE(window.widget()->findChild<QLineEdit*>()->isEnabled());
-    EXPECT_TRUE(window.widget()->findChildren<QCheckBox*>().at(1)->isHidden());
+    EXPECT_FALSE(topWidget(window)->findChild<QLineEdit*>()->isEnabled());
+    EXPECT_TRUE(topWidget(window)->findChildren<QCheckBox*>().at(1)->isHidden());
 
     for (const Row& row : rows)
         row.set(window, row.afterShow);
@@ -121,7 +124,7 @@ TEST(QtSettingsWindowTest, ControlsMadeOnFirstShowStartFromEveryValueSetBefore)
     window.popupMenu();
     for (const Row& row : rows)
         EXPECT_EQ(row.shown(window).toStdString(), row.afterShow) << row.control;
-    EXPECT_EQ(window.widget()->findChildren<QScrollBar*>().size(), 1) << "controls made twice";
+    EXPECT_EQ(topWidget(window)->findChildren<QScrollBar*>().size(), 1) << "controls made twice";
     EXPECT_EQ(popup()->actions().size(), 1) << "menu items made twice";
     EXPECT_EQ(sink.calls, 0);
     popup()->close();

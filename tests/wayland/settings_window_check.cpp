@@ -24,6 +24,7 @@
 #include "platform/qt/qt_settings_window.h"
 #include "platform/qt/qt_tray_icon.h"
 #include "shell/form1.h"
+#include "tests/qt/qt_test_peers.h"
 
 int main(int argc, char* argv[])
 {
@@ -51,7 +52,7 @@ int main(int argc, char* argv[])
         return 3;
 
     form.mnuSettings_Click();
-    QWidget* top = window.widget();
+    QWidget* top = TestPeer<QtSettingsWindow>::widget(window);
     QElapsedTimer waited;
     waited.start();
     while (!(top->windowHandle() && top->windowHandle()->isExposed()) && waited.elapsed() < 10000)
