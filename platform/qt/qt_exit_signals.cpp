@@ -75,19 +75,15 @@ QtExitSignals::QtExitSignals()
     action.sa_handler = forwardExitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    m_installed = true;
     for (int i = 0; i < 3; ++i) {
         struct sigaction& previous = m_previous[i];
-        if (::sigaction(kExitSignals[i], nullptr, &previous) != 0) {
-            m_installed = false;
+        if (::sigaction(kExitSignals[i], nullptr, &previous) != 0)
             continue;
-        }
         // nohup leaves SIGHUP ignored so the program outlives its terminal: keep it so. (A shell
         // also starts background jobs with SIGINT ignored; an interrupt still ends the program.)
         if (kExitSignals[i] == SIGHUP && previous.sa_handler == SIG_IGN)
             continue;
         m_replaced[i] = ::sigaction(kExitSignals[i], &action, nullptr) == 0;
-        m_installed = m_replaced[i] && m_installed;
     }
 }
 

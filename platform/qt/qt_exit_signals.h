@@ -31,8 +31,6 @@ public:
     QtExitSignals(const QtExitSignals&) = delete;
     QtExitSignals& operator=(const QtExitSignals&) = delete;
 
-    /// False when the handlers could not be installed (the signals then keep their defaults).
-    bool installed() const { return m_installed; }
     /// Where the signals go from now on; none (nullptr): exit requests are swallowed, and a
     /// stop request just stops.
     void setEventSink(FormEventSink* sink) { m_sink = sink; }
@@ -47,7 +45,6 @@ private:
     /// Readable while a held SIGTSTP is pending; -1 when none is held.
     int m_stopSignals = -1;
     std::unique_ptr<QSocketNotifier> m_stopNotifier;
-    bool m_installed = false;
     /// What each signal did before, put back on destruction; only those replaced are restored.
     struct sigaction m_previous[3] {};
     bool m_replaced[3] = {};
