@@ -52,10 +52,10 @@ public:
     void uninstall(std::uintptr_t handle) override;
     std::string lastError() const override { return m_lastError; }
 
-    /// The virtual keyboard's event node, empty while not installed.
-    std::string passThroughNode() const { return m_passThrough.eventNode(); }
 private:
     friend struct TestPeer<EvdevKeySource>;
+    /// The virtual keyboard's event node, empty while not installed.
+    std::string passThroughNode() const { return m_passThrough.eventNode(); }
     /// How many keyboards are grabbed now.
     int grabbedCount() const noexcept;
 
