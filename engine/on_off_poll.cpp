@@ -2,17 +2,17 @@
 
 #include "engine/numbers.h"
 
-bool PollDisagrees(const StoredText& onOff, std::int16_t isOn, std::string_view decimalSeparator)
+bool PollDisagrees(const StoredText& onOff, bool isOn, std::string_view decimalSeparator)
 {
     if (onOff.status != StoreStatus::Ok)
         return false;
     const auto value = parseNumber(onOff.text, decimalSeparator);
     if (!value)
         return false;
-    return (*value == 1.0 && isOn == 0) || (*value == 0.0 && isOn == -1);
+    return (*value == 1.0 && !isOn) || (*value == 0.0 && isOn);
 }
 
-bool PollFollows(const StoredText& onOff, const StoredText& seen, std::int16_t isOn,
+bool PollFollows(const StoredText& onOff, const StoredText& seen, bool isOn,
                  std::string_view decimalSeparator)
 {
     return !(onOff == seen) && PollDisagrees(onOff, isOn, decimalSeparator);
@@ -26,10 +26,10 @@ bool UnfollowedRequest(const StoredText& current, const StoredText& seen, std::s
     return value && (*value == 0.0 || *value == 1.0);
 }
 
-std::optional<std::int32_t> IntervalAfterPollSwitch(std::int16_t isOnNow, std::string_view refreshText,
+std::optional<std::int32_t> IntervalAfterPollSwitch(bool isOnNow, std::string_view refreshText,
                                                     std::string_view decimalSeparator)
 {
-    if (isOnNow == 0)
+    if (!isOnNow)
         return kIdleInterval;
     const auto refresh = parseNumber(refreshText, decimalSeparator);
     if (!refresh || !(*refresh > 0))

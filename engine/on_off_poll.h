@@ -11,13 +11,13 @@ inline constexpr std::int32_t kIdleInterval = 200;
 
 /// True when the stored "OnOff" asks for the opposite of |isOn|: exactly 1 while off, or
 /// exactly 0 while on. A missing, unreadable or non-numeric value is no request.
-bool PollDisagrees(const StoredText& onOff, std::int16_t isOn, std::string_view decimalSeparator);
+bool PollDisagrees(const StoredText& onOff, bool isOn, std::string_view decimalSeparator);
 
 /// True when the poll must follow the stored "OnOff": it differs from |seen| (what this copy
 /// last read or stored there) and asks for the opposite of |isOn|. A value this copy has seen
 /// before is no request, so a state that this copy failed to overwrite never undoes the switch
 /// the user made.
-bool PollFollows(const StoredText& onOff, const StoredText& seen, std::int16_t isOn,
+bool PollFollows(const StoredText& onOff, const StoredText& seen, bool isOn,
                  std::string_view decimalSeparator);
 
 /// True when |current| is a request that another process stored since |seen| (it differs and
@@ -26,7 +26,7 @@ bool UnfollowedRequest(const StoredText& current, const StoredText& seen, std::s
 
 /// The tick interval the poll sets after it switched: 200 when now off; when now on, the
 /// refresh field rounded half to even if it holds a number above 0 that fits; else nullopt.
-std::optional<std::int32_t> IntervalAfterPollSwitch(std::int16_t isOnNow, std::string_view refreshText,
+std::optional<std::int32_t> IntervalAfterPollSwitch(bool isOnNow, std::string_view refreshText,
                                                     std::string_view decimalSeparator);
 
 /// The period the platform timer runs at for a tick interval: the interval itself, but at

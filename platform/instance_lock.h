@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-class FormEventSink;
+class ProgramEventSink;
 
 /// What a launch asks for: a plain launch switches pointer control (through the store, in the
 /// copy that runs), the others show the running copy's settings window or end it.
@@ -20,7 +20,7 @@ public:
     virtual bool tryAcquire() = 0;
     /// For the copy that holds the lock: later launches' requests reach |sink|'s
     /// instanceRequest from now on, on the UI thread; none (nullptr): they are refused.
-    virtual void setEventSink(FormEventSink* sink) { (void)sink; }
+    virtual void setEventSink(ProgramEventSink* sink) { (void)sink; }
     /// For a launch that found the lock held: hands |request| to the copy that holds it and
     /// waits, a few seconds at most, until it was done. False with |reason| when that copy
     /// could not be reached or could not do it all.

@@ -5,14 +5,14 @@
 /// Receives a repeating timer's ticks.
 class TimerTickSink {
 public:
-    virtual void Timer1_Timer() = 0;
+    virtual void timerTicked() = 0;
 
 protected:
     ~TimerTickSink() = default;
 };
 
 /// A repeating timer on the thread that made it. Each tick is delivered as the sink's
-/// Timer1_Timer; ticks never arrive in the middle of another handler.
+/// timerTicked; ticks never arrive in the middle of another handler.
 class RepeatingTimer {
 public:
     virtual ~RepeatingTimer() = default;

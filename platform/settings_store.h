@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-class FormEventSink;
+class ProgramEventSink;
 
 enum class StoreStatus {
     Ok,       ///< the operation found (read) or did (save, remove, update) what it was asked
@@ -64,7 +64,7 @@ public:
     /// other process, until watch(nullptr) or the store's end; a change may be told more than
     /// once, and never in the middle of another handler. True when watching; false when this
     /// store can't be watched, and whoever follows it must read it on every tick instead.
-    virtual bool watch(FormEventSink* sink)
+    virtual bool watch(ProgramEventSink* sink)
     {
         (void)sink;
         return false;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-class FormEventSink;
+class ProgramEventSink;
 
 /// Which of the program's two images an icon shows.
 enum class TrayImage : std::uint8_t {
@@ -19,7 +19,7 @@ class TrayIcon {
 public:
     virtual ~TrayIcon() = default;
     /// Where the icon's events go from now on; none (nullptr): dropped.
-    virtual void setEventSink(FormEventSink* sink) = 0;
+    virtual void setEventSink(ProgramEventSink* sink) = 0;
     /// Shows the icon with |image| and the tooltip |tip|; false when the platform refused.
     /// With no notification area yet, the icon must appear once one does.
     virtual bool add(TrayImage image, std::string_view tip) = 0;

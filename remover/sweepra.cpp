@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-StoreStatus SweepraFormLoad(SettingsStore& store, std::ostream* errors)
+StoreStatus deleteStoredSettings(SettingsStore& store, std::ostream* errors)
 {
     const StoreStatus status = store.removeSection("Pavro", "Settings");
     if (status == StoreStatus::Failed && errors)

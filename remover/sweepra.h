@@ -8,4 +8,4 @@
 /// and nothing else. Asks nothing and shows nothing; a missing section is no error. A store
 /// that refuses is written to |errors| (when given). Returns what the store answered; the
 /// program shows its window either way.
-StoreStatus SweepraFormLoad(SettingsStore& store, std::ostream* errors);
+StoreStatus deleteStoredSettings(SettingsStore& store, std::ostream* errors);

@@ -18,12 +18,12 @@
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_settings_window.h"
 #include "platform/qt/qt_tray_icon.h"
-#include "shell/form1.h"
+#include "shell/tray_program.h"
 
 namespace {
 
 // The running program while its event loop runs, for the exit handler below.
-Form1* g_runningForExit = nullptr;
+TrayProgram* g_runningForExit = nullptr;
 
 // WORKAROUND: a broken display connection ends the process from inside Qt's xcb plugin (and
 // Xlib's I/O error handler) with exit(1), past everything the program would do on its own.
@@ -103,19 +103,19 @@ int main(int argc, char* argv[])
     QtRepeatingTimer timer;
     QtInstanceLock instance(QStringLiteral("Pavro"), errors);
 
-    FormPlatform platform{input.loop(), store, window, tray, timer, instance,
+    ProgramPlatform platform{input.loop(), store, window, tray, timer, instance,
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
                           QLocale::system().decimalPoint().toStdString(), errors};
-    // The window, tray icon and timer report to the form from its construction on.
-    Form1 form(platform);
-    exitSignals.setEventSink(&form);
+    // The window, tray icon and timer report to the program from its construction on.
+    TrayProgram program(platform);
+    exitSignals.setEventSink(&program);
 
-    form.Form_Load(request);
-    if (form.ended())
-        return form.exitCode();
+    program.onStartup(request);
+    if (program.ended())
+        return program.exitCode();
     // Registered after the store was first used, so the store's own static state is torn
     // down after this handler runs, not before.
-    g_runningForExit = &form;
+    g_runningForExit = &program;
     std::atexit(saveOnAbruptExit);
     const int result = QApplication::exec();
     g_runningForExit = nullptr;

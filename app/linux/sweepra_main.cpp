@@ -15,7 +15,7 @@ int main(int argc, char* argv[])
 
     {
         QtSettingsStore store;
-        SweepraFormLoad(store, &std::cerr);
+        deleteStoredSettings(store, &std::cerr);
     }
 
     QWidget form;

@@ -1,4 +1,4 @@
-// Pavro.exe: builds the Win32 backends and the input loop's thread, hands them to Form1 and runs
+// Pavro.exe: builds the Win32 backends and the input loop's thread, hands them to TrayProgram and runs
 // the UI thread's message loop.
 
 #include <windows.h>
@@ -21,7 +21,7 @@
 #include "platform/win32/win32_settings_window.h"
 #include "platform/win32/win32_tick_timer.h"
 #include "platform/win32/win32_tray_icon.h"
-#include "shell/form1.h"
+#include "shell/tray_program.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
@@ -46,14 +46,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         MessageBoxW(nullptr, win32Widen(text).c_str(), L"Pavro", MB_OK | MB_ICONERROR);
         return 1;
     }
-    // The watch reports to the window, which has the form renew the capture or let go of what is
+    // The watch reports to the window, which has the program renew the capture or let go of what is
     // held; the loop stops it before it goes.
     Win32CaptureWatch watch(keys, window.handle(), &log);
     Win32InputLoop input(pointerControl, &watch, tickTimer);
     Win32TrayIcon tray(instance, window.handle());
     window.addMessageHandler(tray);
 
-    FormPlatform platform{input,
+    ProgramPlatform platform{input,
                           store,
                           window,
                           tray,
@@ -62,16 +62,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
                           win32DecimalSeparator(),
                           &log};
-    // The window, tray icon and timer report to the form from its construction on.
-    Form1 form(platform);
+    // The window, tray icon and timer report to the program from its construction on.
+    TrayProgram program(platform);
 
-    form.Form_Load();
-    if (form.ended()) {
+    program.onStartup();
+    if (program.ended()) {
         // A second launch that could not switch the running copy: this program has no console.
-        // The form has logged the reason; with the log shared, a second copy can write it.
-        if (form.exitCode() != 0)
-            MessageBoxW(nullptr, win32Widen(form.exitReason()).c_str(), L"Pavro", MB_OK | MB_ICONERROR);
-        return form.exitCode();
+        // The program has logged the reason; with the log shared, a second copy can write it.
+        if (program.exitCode() != 0)
+            MessageBoxW(nullptr, win32Widen(program.exitReason()).c_str(), L"Pavro", MB_OK | MB_ICONERROR);
+        return program.exitCode();
     }
     log << "Pavro " << PAVRO_VERSION_TEXT << " started\n";
 
@@ -83,10 +83,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         DispatchMessageW(&message);
     }
     // WM_QUIT without the real exit (someone destroyed the window): end as "&Exit" would.
-    form.sessionEnding();
+    program.sessionEnding();
     log << "Pavro ended\n";
     // A session that ends may take the process at any moment: no box waits for the user then.
-    if (form.exitSaveFailed() && !window.sessionEnded())
+    if (program.exitSaveFailed() && !window.sessionEnded())
         MessageBoxW(nullptr,
                     L"Pavro could not save all of its settings: the next start may use older values. "
                     L"The log in %LOCALAPPDATA%\\Pavro tells more.",

@@ -29,7 +29,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
     Win32RegistryStore store;
     // A missing section is nothing to report; a refusal is: the user ran this to delete.
-    if (SweepraFormLoad(store, nullptr) == StoreStatus::Failed)
+    if (deleteStoredSettings(store, nullptr) == StoreStatus::Failed)
         MessageBoxW(nullptr, L"The stored settings of Pavro could not be deleted.", L"Sweepra",
                     MB_OK | MB_ICONWARNING);
 

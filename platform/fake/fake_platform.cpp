@@ -1,6 +1,6 @@
 #include "platform/fake/fake_platform.h"
 
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 
 #include <algorithm>
 #include <utility>
@@ -174,7 +174,7 @@ StoreStatus FakeSettingsStore::removeSection(std::string_view app, std::string_v
     return StoreStatus::Ok;
 }
 
-bool FakeSettingsStore::watch(FormEventSink* sink)
+bool FakeSettingsStore::watch(ProgramEventSink* sink)
 {
     m_watcher = m_data.watchable ? sink : nullptr;
     m_changesTold = m_data.changes;
@@ -214,18 +214,18 @@ void FakeSettingsView::setFieldText(int index, std::string_view text)
     m_log.add("Text1(" + std::to_string(index) + ")=" + texts[index]);
 }
 
-void FakeSettingsView::createControls(const FormLayout& layout)
+void FakeSettingsView::createControls(const WindowLayout& layout)
 {
     m_log.add("CreateControls");
     caption = std::string(layout.caption);
     for (const ControlSpec& control : layout.controls) {
         const auto i = static_cast<std::size_t>(control.index);
         switch (control.name) {
-        case ControlName::Text1: texts[i] = std::to_string(control.value); break;
-        case ControlName::HScroll1: sliders[i] = control.value; break;
-        case ControlName::chkDefault: checks[i] = control.value; break;
-        case ControlName::cmdOnOff: buttonCaption = std::string(control.caption); break;
-        case ControlName::mnuOnOff: menuCaption = std::string(control.caption); break;
+        case ControlName::MotionField: texts[i] = std::to_string(control.value); break;
+        case ControlName::MotionSlider: sliders[i] = control.value; break;
+        case ControlName::OptionCheck: checks[i] = control.value; break;
+        case ControlName::OnOffButton: buttonCaption = std::string(control.caption); break;
+        case ControlName::OnOffMenuItem: menuCaption = std::string(control.caption); break;
         default: break;
         }
     }
@@ -353,7 +353,7 @@ FakeInstanceLock::~FakeInstanceLock()
         m_table.holder = nullptr;
 }
 
-void FakeInstanceLock::setEventSink(FormEventSink* sink)
+void FakeInstanceLock::setEventSink(ProgramEventSink* sink)
 {
     m_sink = sink;
     if (m_holds)

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "platform/app_version.h"
-#include "platform/form_event_sink.h"
-#include "platform/input_injector.h"
 #include "platform/inline_input_loop.h"
+#include "platform/input_injector.h"
 #include "platform/instance_lock.h"
 #include "platform/key_event_source.h"
 #include "platform/pointer.h"
+#include "platform/program_event_sink.h"
 #include "platform/repeating_timer.h"
 #include "platform/settings_store.h"
 #include "platform/settings_view.h"
@@ -126,7 +126,7 @@ public:
     StoreStatus removeSection(std::string_view app, std::string_view section) override;
     std::string lastError() const override { return m_lastError; }
     /// True (and the watcher is |sink|) when the shared data is watchable.
-    bool watch(FormEventSink* sink) override;
+    bool watch(ProgramEventSink* sink) override;
     /// Tells the watcher of writes since it was last told, as the event loop would; returns
     /// whether it told.
     bool deliverChanges();
@@ -141,7 +141,7 @@ private:
     FakeStoreData& m_data;
     CallLog& m_log;
     std::string m_lastError;
-    FormEventSink* m_watcher = nullptr;
+    ProgramEventSink* m_watcher = nullptr;
     unsigned m_changesTold = 0;
 };
 
@@ -149,8 +149,8 @@ private:
 class FakeSettingsView final : public SettingsView {
 public:
     explicit FakeSettingsView(CallLog& log) : m_log(log) {}
-    void createControls(const FormLayout& layout) override;
-    void setEventSink(FormEventSink* newSink) override { sink = newSink; }
+    void createControls(const WindowLayout& layout) override;
+    void setEventSink(ProgramEventSink* newSink) override { sink = newSink; }
     void setFieldText(int index, std::string_view text) override;
     void setSliderValue(int index, std::int16_t value) override;
     void setCheckValue(int index, std::int16_t value) override;
@@ -172,7 +172,7 @@ public:
     std::int16_t checks[2] = {};
     std::string buttonCaption, menuCaption, caption;
     bool unloaded = false;
-    FormEventSink* sink = nullptr;
+    ProgramEventSink* sink = nullptr;
 
 private:
     CallLog& m_log;
@@ -181,7 +181,7 @@ private:
 class FakeTrayIcon final : public TrayIcon {
 public:
     explicit FakeTrayIcon(CallLog& log) : m_log(log) {}
-    void setEventSink(FormEventSink* newSink) override { sink = newSink; }
+    void setEventSink(ProgramEventSink* newSink) override { sink = newSink; }
     bool add(TrayImage newImage, std::string_view newTip) override;
     bool modify(TrayImage newImage) override;
     bool remove() override;
@@ -191,7 +191,7 @@ public:
     TrayImage image = TrayImage::None;
     std::string tip;
     bool refuseAdd = false;
-    FormEventSink* sink = nullptr;
+    ProgramEventSink* sink = nullptr;
 
 private:
     CallLog& m_log;
@@ -246,7 +246,7 @@ private:
 /// and reach the holder's sink through forward().
 struct FakeLockTable {
     bool held = false;
-    FormEventSink* holder = nullptr;
+    ProgramEventSink* holder = nullptr;
 };
 
 class FakeInstanceLock final : public InstanceLock {
@@ -254,13 +254,13 @@ public:
     FakeInstanceLock(CallLog& log, FakeLockTable& table) : m_log(log), m_table(table) {}
     ~FakeInstanceLock() override;
     bool tryAcquire() override;
-    void setEventSink(FormEventSink* sink) override;
+    void setEventSink(ProgramEventSink* sink) override;
     bool forward(LaunchRequest request, std::string& reason) override;
 
 private:
     CallLog& m_log;
     FakeLockTable& m_table;
-    FormEventSink* m_sink = nullptr;
+    ProgramEventSink* m_sink = nullptr;
     bool m_holds = false;
 };
 

@@ -1,17 +1,17 @@
 #pragma once
 
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 
 /// An event sink that ignores every event; a test overrides the ones it watches.
-struct QuietEventSink : FormEventSink {
+struct QuietEventSink : ProgramEventSink {
     void controlClicked(ControlName) override {}
-    void HScroll1_UserChange(int, int) override {}
-    void HScroll1_Scroll(int, ScrollAction, int) override {}
-    void chkDefault_UserChange(int, int) override {}
+    void motionSliderMoved(int, int) override {}
+    void motionSliderScrolled(int, ScrollAction, int) override {}
+    void optionCheckChanged(int, int) override {}
     void trayEvent(TrayEvent) override {}
-    void Timer1_Timer() override {}
+    void timerTicked() override {}
     void closeRequested() override {}
-    void Form_Resize() override {}
+    void windowResized() override {}
     void sessionEnding() override {}
     void renewKeyCapture() override {}
     void suspendKeyCapture() override {}

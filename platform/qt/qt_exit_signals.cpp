@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 
 namespace {
 

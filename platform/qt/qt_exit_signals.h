@@ -7,7 +7,7 @@
 
 #include <memory>
 
-class FormEventSink;
+class ProgramEventSink;
 
 /// Turns SIGTERM, SIGINT and SIGHUP into the sink's sessionEnding on the UI thread, so a
 /// termination request runs the program's ordinary exit (settings saved, icon removed,
@@ -33,14 +33,14 @@ public:
 
     /// Where the signals go from now on; none (nullptr): exit requests are swallowed, and a
     /// stop request just stops.
-    void setEventSink(FormEventSink* sink) { m_sink = sink; }
+    void setEventSink(ProgramEventSink* sink) { m_sink = sink; }
 
 private:
     /// Releases the capture, stops the process the default way unless a SIGCONT came since the
     /// request, and then takes the capture back.
     void stopUntilContinued();
 
-    FormEventSink* m_sink = nullptr;
+    ProgramEventSink* m_sink = nullptr;
     std::unique_ptr<QSocketNotifier> m_notifier;
     /// Readable while a held SIGTSTP is pending; -1 when none is held.
     int m_stopSignals = -1;

@@ -15,7 +15,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "platform/instance_lock.h"
 
-class FormEventSink;
+class ProgramEventSink;
 class QSocketNotifier;
 
 /// The channel by which a later launch hands a request (--settings, --exit) to the running
@@ -25,7 +25,7 @@ public:
     /// are read on the UI thread without blocking it, from this user's processes only.
     bool listen(const QString& path, std::string& reason);
     /// Where requests go; none (nullptr): they are refused.
-    void setEventSink(FormEventSink* sink) { m_sink = sink; }
+    void setEventSink(ProgramEventSink* sink) { m_sink = sink; }
 
 private:
     void acceptPending();
@@ -36,7 +36,7 @@ private:
     QString m_path;
     QSocketNotifier* m_notifier = nullptr;
     QObject m_connections;  ///< parent of the open connections
-    FormEventSink* m_sink = nullptr;
+    ProgramEventSink* m_sink = nullptr;
 };
 
 /// A later launch's side: sends |request| to the server at |path| and waits for its answer

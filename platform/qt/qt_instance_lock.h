@@ -21,7 +21,7 @@ public:
     /// |errors| hears why a folder was refused or the lock could not be placed (may be none).
     QtInstanceLock(QString programName, ErrorStream errors);
     bool tryAcquire() override;
-    void setEventSink(FormEventSink* sink) override { m_server.setEventSink(sink); }
+    void setEventSink(ProgramEventSink* sink) override { m_server.setEventSink(sink); }
     bool forward(LaunchRequest request, std::string& reason) override;
 
 private:

@@ -8,7 +8,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 
 namespace {
 
@@ -83,5 +83,5 @@ void QtRepeatingTimer::expired()
     if (read(m_fd, &expirations, sizeof expirations) != sizeof expirations || !m_enabled)
         return;
     if (m_sink)
-        m_sink->Timer1_Timer();
+        m_sink->timerTicked();
 }

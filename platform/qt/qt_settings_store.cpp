@@ -16,7 +16,7 @@
 #include <QFile>
 #include <QStandardPaths>
 
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 #include "platform/qt/qt_store_watch.h"
 #include "platform/qt/settings_file_text.h"
 
@@ -91,7 +91,7 @@ QtSettingsStore::AppFile& QtSettingsStore::entryFor(std::string_view app)
     return found->second;
 }
 
-bool QtSettingsStore::watch(FormEventSink* sink)
+bool QtSettingsStore::watch(ProgramEventSink* sink)
 {
     m_watch.reset();
     if (sink == nullptr)

@@ -57,7 +57,7 @@ public:
     StoreStatus removeSection(std::string_view app, std::string_view section) override;
     std::string lastError() const override { return m_lastError; }
     /// Needs the Qt event loop; |sink| is told on the thread that called this.
-    bool watch(FormEventSink* sink) override;
+    bool watch(ProgramEventSink* sink) override;
 
     /// What stat() said about a file.
     struct FileIdentity {

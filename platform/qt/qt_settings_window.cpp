@@ -19,7 +19,7 @@
 #include <QSignalBlocker>
 #include <QWidget>
 
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 #include "platform/qt/qt_tray_icon.h"
 
 namespace {
@@ -77,7 +77,7 @@ protected:
 // A label has no frame, so widening it up to its row's slider changes nothing visible but
 // spares a font wider than the classic one the clipping of its last letters. Still too wide
 // for the room (a wide desktop font): a pixel or two smaller, not clipped.
-void fitLabel(QLabel* label, const ControlSpec& control, const FormLayout& layout)
+void fitLabel(QLabel* label, const ControlSpec& control, const WindowLayout& layout)
 {
     int room = label->width();
     for (const ControlSpec& other : layout.controls)
@@ -93,7 +93,7 @@ void fitLabel(QLabel* label, const ControlSpec& control, const FormLayout& layou
 }
 
 // The widget of |control| (not a menu item) on |form|, placed and set up as the layout says.
-QWidget* makeWidget(const ControlSpec& control, const FormLayout& layout, QWidget* form)
+QWidget* makeWidget(const ControlSpec& control, const WindowLayout& layout, QWidget* form)
 {
     const QString caption = fromUtf8(control.caption);
     QWidget* widget = nullptr;
@@ -138,9 +138,9 @@ QWidget* makeWidget(const ControlSpec& control, const FormLayout& layout, QWidge
 }  // namespace
 
 /// The window itself; its close box and state changes go back to the owner.
-class Form1Widget final : public QWidget {
+class SettingsWindowWidget final : public QWidget {
 public:
-    explicit Form1Widget(QtSettingsWindow& owner)
+    explicit SettingsWindowWidget(QtSettingsWindow& owner)
         : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                                | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
         , m_owner(owner)
@@ -175,9 +175,9 @@ namespace {
 /// What a screen reader reads of the window: a dialog named by its caption, whose children are
 /// the controls the user can see. Qt would offer a nameless "client" area, hidden controls
 /// included.
-class Form1Accessible final : public QAccessibleWidget {
+class SettingsWindowAccessible final : public QAccessibleWidget {
 public:
-    explicit Form1Accessible(QWidget* form) : QAccessibleWidget(form, QAccessible::Dialog) {}
+    explicit SettingsWindowAccessible(QWidget* form) : QAccessibleWidget(form, QAccessible::Dialog) {}
 
     int childCount() const override { return static_cast<int>(shownChildren().size()); }
 
@@ -209,20 +209,20 @@ private:
     }
 };
 
-QAccessibleInterface* accessibleForm1(const QString& /*className*/, QObject* object)
+QAccessibleInterface* accessibleSettingsWindow(const QString& /*className*/, QObject* object)
 {
-    auto* form = dynamic_cast<Form1Widget*>(object);
-    return form != nullptr ? new Form1Accessible(form) : nullptr;
+    auto* form = dynamic_cast<SettingsWindowWidget*>(object);
+    return form != nullptr ? new SettingsWindowAccessible(form) : nullptr;
 }
 
 }  // namespace
 
 QtSettingsWindow::QtSettingsWindow()
-    : m_widget(std::make_unique<Form1Widget>(*this))
+    : m_widget(std::make_unique<SettingsWindowWidget>(*this))
 {
     m_widget->setObjectName(QStringLiteral("Form1"));
     static const bool accessibleFactoryInstalled = [] {
-        QAccessible::installFactory(accessibleForm1);
+        QAccessible::installFactory(accessibleSettingsWindow);
         return true;
     }();
     (void)accessibleFactoryInstalled;
@@ -241,7 +241,7 @@ QtSettingsWindow::~QtSettingsWindow()
     m_unloading = true;
 }
 
-void QtSettingsWindow::createControls(const FormLayout& layout)
+void QtSettingsWindow::createControls(const WindowLayout& layout)
 {
     m_layout = &layout;
     m_widget->setWindowTitle(fromUtf8(layout.caption));
@@ -323,13 +323,13 @@ void QtSettingsWindow::connectControl(QObject* made, const ControlSpec& control)
     if (auto* slider = qobject_cast<QScrollBar*>(made)) {
         QObject::connect(slider, &QScrollBar::valueChanged, [this, index](int value) {
             if (m_sink)
-                m_sink->HScroll1_UserChange(index, value);
+                m_sink->motionSliderMoved(index, value);
         });
     } else if (auto* check = qobject_cast<QCheckBox*>(made)) {
         // clicked() comes from the user only; values set by the logic use setCheckState.
         QObject::connect(check, &QCheckBox::clicked, [this, index](bool checked) {
             if (m_sink)
-                m_sink->chkDefault_UserChange(index, checked ? 1 : 0);
+                m_sink->optionCheckChanged(index, checked ? 1 : 0);
         });
     } else if (auto* button = qobject_cast<QPushButton*>(made)) {
         QObject::connect(button, &QPushButton::clicked, clicked);
@@ -402,33 +402,33 @@ void QtSettingsWindow::closeRequested()
 void QtSettingsWindow::stateChanged()
 {
     if (m_sink)
-        m_sink->Form_Resize();
+        m_sink->windowResized();
 }
 
 void QtSettingsWindow::setFieldText(int index, std::string_view text)
 {
-    showText(find(ControlName::Text1, index), fromUtf8(text));
+    showText(find(ControlName::MotionField, index), fromUtf8(text));
 }
 
 void QtSettingsWindow::setSliderValue(int index, std::int16_t value)
 {
-    showValue(find(ControlName::HScroll1, index), value);
+    showValue(find(ControlName::MotionSlider, index), value);
 }
 
 void QtSettingsWindow::setCheckValue(int index, std::int16_t value)
 {
     if (value >= 0 && value <= 2)
-        showValue(find(ControlName::chkDefault, index), value);
+        showValue(find(ControlName::OptionCheck, index), value);
 }
 
 void QtSettingsWindow::setButtonOnOffCaption(std::string_view caption)
 {
-    showText(find(ControlName::cmdOnOff), fromUtf8(caption));
+    showText(find(ControlName::OnOffButton), fromUtf8(caption));
 }
 
 void QtSettingsWindow::setMenuOnOffCaption(std::string_view caption)
 {
-    showText(find(ControlName::mnuOnOff), fromUtf8(caption));
+    showText(find(ControlName::OnOffMenuItem), fromUtf8(caption));
 }
 
 void QtSettingsWindow::setCaption(std::string_view caption)

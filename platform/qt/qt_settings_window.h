@@ -11,7 +11,7 @@
 class QMenu;
 class QObject;
 class QWidget;
-class Form1Widget;
+class SettingsWindowWidget;
 
 /// The settings window "Form1" and the tray popup, as Qt widgets built from the layout, at
 /// their twip positions (15 to the logical pixel). Every value comes from the logic; the
@@ -27,8 +27,8 @@ public:
     QtSettingsWindow(const QtSettingsWindow&) = delete;
     QtSettingsWindow& operator=(const QtSettingsWindow&) = delete;
 
-    void createControls(const FormLayout& layout) override;
-    void setEventSink(FormEventSink* sink) override { m_sink = sink; }
+    void createControls(const WindowLayout& layout) override;
+    void setEventSink(ProgramEventSink* sink) override { m_sink = sink; }
     void setFieldText(int index, std::string_view text) override;
     void setSliderValue(int index, std::int16_t value) override;
     void setCheckValue(int index, std::int16_t value) override;
@@ -47,7 +47,7 @@ public:
     QMenu* trayMenu();
 
 private:
-    friend class Form1Widget;
+    friend class SettingsWindowWidget;
     friend struct TestPeer<QtSettingsWindow>;
     /// The top-level widget, for tests.
     QWidget* widget() const;
@@ -73,12 +73,12 @@ private:
         std::int16_t value = 0;
     };
 
-    std::unique_ptr<Form1Widget> m_widget;
+    std::unique_ptr<SettingsWindowWidget> m_widget;
     std::unique_ptr<QMenu> m_menu;  ///< made when it first pops up
-    const FormLayout* m_layout = nullptr;
+    const WindowLayout* m_layout = nullptr;
     std::vector<Shown> m_shown;        ///< parallel to m_layout->controls, from createControls on
     std::vector<QObject*> m_controls;  ///< parallel to m_shown; null until made
     bool m_windowMade = false;
-    FormEventSink* m_sink = nullptr;
+    ProgramEventSink* m_sink = nullptr;
     bool m_unloading = false;
 };

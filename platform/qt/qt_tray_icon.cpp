@@ -13,7 +13,7 @@
 #include <ostream>
 
 #include "pavro_icon_pixels.h"
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 
 namespace {
 

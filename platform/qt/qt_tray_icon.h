@@ -28,7 +28,7 @@ class QtTrayIcon final : public TrayIcon {
 public:
     explicit QtTrayIcon(ErrorStream errors = {});
 
-    void setEventSink(FormEventSink* sink) override { m_sink = sink; }
+    void setEventSink(ProgramEventSink* sink) override { m_sink = sink; }
     /// Where the popup comes from, for a host that shows the menu itself: asked once, when the
     /// icon is added and a StatusNotifierItem host may be there. The menu must outlive this icon.
     void setMenuSource(std::function<QMenu*()> source) { m_menuSource = std::move(source); }
@@ -53,7 +53,7 @@ private:
     QSystemTrayIcon m_icon;
     QTimer m_trayCheck;
     ErrorStream m_errors;
-    FormEventSink* m_sink = nullptr;
+    ProgramEventSink* m_sink = nullptr;
     std::function<QMenu*()> m_menuSource;
     /// The icon is a StatusNotifierItem: the host reports clicks as activations.
     bool m_statusNotifierItem = false;

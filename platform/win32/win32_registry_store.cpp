@@ -60,7 +60,7 @@ Win32RegistryStore::Win32RegistryStore(std::string watchedApp) : m_watchedApp(st
 
 Win32RegistryStore::~Win32RegistryStore() = default;
 
-bool Win32RegistryStore::watch(FormEventSink* sink)
+bool Win32RegistryStore::watch(ProgramEventSink* sink)
 {
     m_watch.reset();
     if (sink == nullptr || !validName(m_watchedApp))

@@ -32,7 +32,7 @@ public:
     /// Watches HKEY_CURRENT_USER\Software\<watchedApp> with all its sections, also while it is
     /// missing, on a thread that sleeps until the registry tells of a change (Win32RegistryWatch).
     /// Call on the UI thread, which must run a message loop: the sink is told there.
-    bool watch(FormEventSink* sink) override;
+    bool watch(ProgramEventSink* sink) override;
 
     /// "Software\<app>\<section>", or empty when a name is empty or holds a backslash: such a
     /// name would address a different key (deleting "Software\Pavro\" would take the whole

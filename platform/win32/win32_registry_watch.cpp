@@ -1,6 +1,6 @@
 #include "platform/win32/win32_registry_watch.h"
 
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 #include "platform/win32/win32_window_messages.h"
 
 namespace {
@@ -12,7 +12,8 @@ constexpr DWORD kKeyFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET
 
 } // namespace
 
-Win32RegistryWatch::Win32RegistryWatch(std::wstring path, FormEventSink& sink) : m_path(std::move(path)), m_sink(sink)
+Win32RegistryWatch::Win32RegistryWatch(std::wstring path, ProgramEventSink& sink)
+    : m_path(std::move(path)), m_sink(sink)
 {
 }
 

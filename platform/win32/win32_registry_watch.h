@@ -5,7 +5,7 @@
 #include <atomic>
 #include <string>
 
-class FormEventSink;
+class ProgramEventSink;
 
 /// Tells a sink on the UI thread whenever anything under HKEY_CURRENT_USER\<path> may have
 /// changed (a value written, a subkey made or deleted, the key itself deleted or made again),
@@ -24,7 +24,7 @@ class FormEventSink;
 class Win32RegistryWatch {
 public:
     /// |path| below HKEY_CURRENT_USER, e.g. "Software\Pavro"; it must have a parent key.
-    Win32RegistryWatch(std::wstring path, FormEventSink& sink);
+    Win32RegistryWatch(std::wstring path, ProgramEventSink& sink);
     Win32RegistryWatch(const Win32RegistryWatch&) = delete;
     Win32RegistryWatch& operator=(const Win32RegistryWatch&) = delete;
     /// Ends the thread; nothing is told after this.
@@ -49,7 +49,7 @@ private:
     void post(Post what);
 
     std::wstring m_path;
-    FormEventSink& m_sink;
+    ProgramEventSink& m_sink;
     HWND m_window = nullptr;  ///< message-only, on the UI thread
     HANDLE m_thread = nullptr;
     HANDLE m_stop = nullptr;

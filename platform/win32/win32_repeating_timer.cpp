@@ -58,7 +58,7 @@ void Win32RepeatingTimer::tick()
         return;
     m_inTick = true;
     if (m_sink != nullptr)
-        m_sink->Timer1_Timer();
+        m_sink->timerTicked();
     m_inTick = false;
 }
 

@@ -2,9 +2,9 @@
 
 #include <wtsapi32.h>
 
+#include "platform/program_event_sink.h"
 #include "platform/win32/win32_error.h"
 #include "platform/win32/win32_resources.h"
-#include "platform/form_event_sink.h"
 #include "platform/win32/win32_screen_dpi.h"
 
 namespace {
@@ -184,7 +184,7 @@ void Win32SettingsWindow::fitClientArea(std::optional<POINT> topLeft)
     }
 }
 
-void Win32SettingsWindow::createControls(const FormLayout& layout)
+void Win32SettingsWindow::createControls(const WindowLayout& layout)
 {
     m_layout = &layout;
     SetWindowTextW(m_window, wide(layout.caption).c_str());
@@ -210,7 +210,7 @@ void Win32SettingsWindow::nameControlsByLabels()
     // text, which the system reads where there is no annotation.
     for (std::size_t i = 0; i < m_controls.size(); ++i) {
         const ControlSpec& control = m_layout->controls[i];
-        const int label = find(ControlName::lblName, control.index);
+        const int label = find(ControlName::MotionLabel, control.index);
         if ((control.kind != ControlKind::Slider && control.kind != ControlKind::TextBox) || label < 0)
             continue;
         const std::wstring name =
@@ -292,14 +292,14 @@ bool Win32SettingsWindow::preTranslateMessage(MSG& message)
 
 void Win32SettingsWindow::setFieldText(int index, std::string_view text)
 {
-    const int at = find(ControlName::Text1, index);
+    const int at = find(ControlName::MotionField, index);
     if (at >= 0)
         SetWindowTextW(m_controls[static_cast<std::size_t>(at)].handle, wide(text).c_str());
 }
 
 void Win32SettingsWindow::setSliderValue(int index, std::int16_t value)
 {
-    const int at = find(ControlName::HScroll1, index);
+    const int at = find(ControlName::MotionSlider, index);
     if (at < 0)
         return;
     Control& slider = m_controls[static_cast<std::size_t>(at)];
@@ -310,21 +310,21 @@ void Win32SettingsWindow::setSliderValue(int index, std::int16_t value)
 void Win32SettingsWindow::setCheckValue(int index, std::int16_t value)
 {
     // 0, 1 and 2 are BST_UNCHECKED, BST_CHECKED and BST_INDETERMINATE.
-    const int at = find(ControlName::chkDefault, index);
+    const int at = find(ControlName::OptionCheck, index);
     if (at >= 0)
         SendMessageW(m_controls[static_cast<std::size_t>(at)].handle, BM_SETCHECK, static_cast<WPARAM>(value), 0);
 }
 
 void Win32SettingsWindow::setButtonOnOffCaption(std::string_view caption)
 {
-    const int at = find(ControlName::cmdOnOff);
+    const int at = find(ControlName::OnOffButton);
     if (at >= 0)
         SetWindowTextW(m_controls[static_cast<std::size_t>(at)].handle, wide(caption).c_str());
 }
 
 void Win32SettingsWindow::setMenuOnOffCaption(std::string_view caption)
 {
-    const int at = find(ControlName::mnuOnOff);
+    const int at = find(ControlName::OnOffMenuItem);
     if (at >= 0)
         m_controls[static_cast<std::size_t>(at)].caption = wide(caption);
 }
@@ -443,7 +443,7 @@ void Win32SettingsWindow::onScroll(HWND bar, int code, int position)
         // SB_THUMBTRACK (the thumb is being dragged) and SB_ENDSCROLL change nothing.
         return;
     }
-    m_sink->HScroll1_Scroll(m_layout->controls[at].index, action, position);
+    m_sink->motionSliderScrolled(m_layout->controls[at].index, action, position);
     // The control moves its thumb while dragged; put it back where the logic holds the value
     // (unchanged when the action changed nothing, e.g. a click at the maximum).
     SetScrollPos(bar, SB_CTL, m_controls[at].value, TRUE);
@@ -462,7 +462,7 @@ void Win32SettingsWindow::onCommand(int id, int notification)
         const LRESULT current = SendMessageW(check, BM_GETCHECK, 0, 0);
         const int value = current == BST_CHECKED ? 0 : 1;
         SendMessageW(check, BM_SETCHECK, static_cast<WPARAM>(value), 0);
-        m_sink->chkDefault_UserChange(control.index, value);
+        m_sink->optionCheckChanged(control.index, value);
     }
 }
 
@@ -502,7 +502,7 @@ LRESULT Win32SettingsWindow::handleMessage(UINT message, WPARAM wParam, LPARAM l
         return 0;
     case WM_SIZE:
         if (m_sink != nullptr)
-            m_sink->Form_Resize();
+            m_sink->windowResized();
         return 0;
     case WM_ACTIVATE:
         // Dialog behaviour: the focus comes back to the control that had it, and the first

@@ -39,8 +39,8 @@ public:
     /// and nothing may wait for the user any more.
     bool sessionEnded() const { return m_sessionEnded; }
 
-    void createControls(const FormLayout& layout) override;
-    void setEventSink(FormEventSink* sink) override { m_sink = sink; }
+    void createControls(const WindowLayout& layout) override;
+    void setEventSink(ProgramEventSink* sink) override { m_sink = sink; }
     void setFieldText(int index, std::string_view text) override;
     void setSliderValue(int index, std::int16_t value) override;
     void setCheckValue(int index, std::int16_t value) override;
@@ -94,12 +94,12 @@ private:
     HICON m_smallIcon = nullptr;
     HFONT m_font = nullptr;
     int m_dpi = 96;
-    const FormLayout* m_layout = nullptr;
+    const WindowLayout* m_layout = nullptr;
     std::vector<Control> m_controls;
     Win32AccessibleNames m_names;
     HWND m_firstFocus = nullptr;
     HWND m_lastFocus = nullptr;
-    FormEventSink* m_sink = nullptr;
+    ProgramEventSink* m_sink = nullptr;
     std::vector<Win32MessageHandler*> m_handlers;
     std::string m_lastError;
     bool m_inPopup = false;

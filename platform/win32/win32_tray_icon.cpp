@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 #include "platform/win32/win32_error.h"
 #include "platform/win32/win32_resources.h"
 

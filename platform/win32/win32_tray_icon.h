@@ -22,7 +22,7 @@ public:
     /// Removes an icon still shown: a program that ends never leaves a dead icon behind.
     ~Win32TrayIcon() override;
 
-    void setEventSink(FormEventSink* sink) override { m_sink = sink; }
+    void setEventSink(ProgramEventSink* sink) override { m_sink = sink; }
     bool add(TrayImage image, std::string_view tip) override;
     bool modify(TrayImage image) override;
     bool remove() override;
@@ -64,5 +64,5 @@ private:
     DWORD m_retryStart = 0;
     TrayImage m_image = TrayImage::None;
     std::wstring m_tip;
-    FormEventSink* m_sink = nullptr;
+    ProgramEventSink* m_sink = nullptr;
 };

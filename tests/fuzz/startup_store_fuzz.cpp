@@ -11,9 +11,9 @@
 #include <string>
 
 #include "engine/numbers.h"
-#include "tests/unit/program_fixture.h"
-#include "shell/form1.h"
+#include "shell/tray_program.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/unit/program_fixture.h"
 
 namespace {
 
@@ -70,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool onOffReadable = !store.failReads.count("OnOff");
 
     Process process(store, locks);
-    Form1& form = process.form;
-    form.Form_Load();
-    FUZZ_CHECK(!form.ended());
+    TrayProgram& program = process.program;
+    program.onStartup();
+    FUZZ_CHECK(!program.ended());
     for (; line != lines.end(); ++line) {
         if (line->empty())
             continue;
@@ -80,22 +80,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case '=': store.set("OnOff", std::string(line->substr(1))); break;
         case '+': {
             Process second(store, locks);
-            second.form.Form_Load();
-            FUZZ_CHECK(second.form.ended());
+            second.program.onStartup();
+            FUZZ_CHECK(second.program.ended());
             break;
         }
-        case 's': form.mnuOnOff_Click(); break;
+        case 's': program.controlClicked(ControlName::OnOffMenuItem); break;
         case 'x': store.values.erase("Pavro/Settings"); break;
         default: break;
         }
-        form.Timer1_Timer();
+        program.timerTicked();
         const std::optional<std::string> onOff = storedText(store, "OnOff");
         if (onOffReadable && (onOff == "1" || onOff == "0"))
-            FUZZ_CHECK(form.state().IsOn == (onOff == "1" ? kTrue : kFalse));
+            FUZZ_CHECK(TestPeer<TrayProgram>::state(program).IsOn == (onOff == "1"));
     }
 
-    form.mnuExit_Click();
-    FUZZ_CHECK(form.ended());
+    program.controlClicked(ControlName::ExitMenuItem);
+    FUZZ_CHECK(program.ended());
     for (const auto& [key, value] : expected)
         FUZZ_CHECK(storedText(store, key) == value);
     FUZZ_CHECK(storedText(store, "version") == "10016");

@@ -14,7 +14,7 @@
 #include <iterator>
 #include <utility>
 
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 #include "platform/qt/qt_settings_window.h"
 #include "platform/qt/qt_tray_icon.h"
 #include "qt_test_peers.h"
@@ -25,25 +25,25 @@ QWidget* topWidget(const QtSettingsWindow& window) { return TestPeer<QtSettingsW
 
 // One control of each kind that the logic sets values on; the second check box is hidden.
 constexpr ControlSpec kControls[] = {
-    {ControlName::Text1, 0, ControlKind::TextBox, {120, 120, 600, 285}, 0, {}, {}, 25, false},
-    {ControlName::HScroll1, 0, ControlKind::Slider, {900, 120, 2000, 255}, 1, {}, {1, 100, 5, 25}, 25},
-    {ControlName::chkDefault, 0, ControlKind::CheckBox, {120, 600, 2500, 255}, 2, "&Start on"},
-    {ControlName::chkDefault, 1, ControlKind::CheckBox, {120, 900, 2500, 255}, 3, "Other", {}, 0, true, false},
-    {ControlName::cmdOnOff, 0, ControlKind::Button, {3000, 600, 1200, 375}, 4, "&Turn On"},
-    {ControlName::mnuOnOff, 0, ControlKind::MenuItem, {}, -1, "&Turn On"},
+    {ControlName::MotionField, 0, ControlKind::TextBox, {120, 120, 600, 285}, 0, {}, {}, 25, false},
+    {ControlName::MotionSlider, 0, ControlKind::Slider, {900, 120, 2000, 255}, 1, {}, {1, 100, 5, 25}, 25},
+    {ControlName::OptionCheck, 0, ControlKind::CheckBox, {120, 600, 2500, 255}, 2, "&Start on"},
+    {ControlName::OptionCheck, 1, ControlKind::CheckBox, {120, 900, 2500, 255}, 3, "Other", {}, 0, true, false},
+    {ControlName::OnOffButton, 0, ControlKind::Button, {3000, 600, 1200, 375}, 4, "&Turn On"},
+    {ControlName::OnOffMenuItem, 0, ControlKind::MenuItem, {}, -1, "&Turn On"},
 };
-constexpr FormLayout kLayout{"Form1", 4500, 1500, kControls};
+constexpr WindowLayout kLayout{"Form1", 4500, 1500, kControls};
 
 // Counts every report: values the logic sets must never come back as the user's actions.
-struct CountingSink final : FormEventSink {
+struct CountingSink final : ProgramEventSink {
     void controlClicked(ControlName) override { ++calls; }
-    void HScroll1_UserChange(int, int) override { ++calls; }
-    void HScroll1_Scroll(int, ScrollAction, int) override { ++calls; }
-    void chkDefault_UserChange(int, int) override { ++calls; }
+    void motionSliderMoved(int, int) override { ++calls; }
+    void motionSliderScrolled(int, ScrollAction, int) override { ++calls; }
+    void optionCheckChanged(int, int) override { ++calls; }
     void trayEvent(TrayEvent) override { ++calls; }
-    void Timer1_Timer() override { ++calls; }
+    void timerTicked() override { ++calls; }
     void closeRequested() override { ++calls; }
-    void Form_Resize() override { ++calls; }
+    void windowResized() override { ++calls; }
     void sessionEnding() override { ++calls; }
     void renewKeyCapture() override { ++calls; }
     void suspendKeyCapture() override { ++calls; }

@@ -12,7 +12,8 @@ namespace {
 
 struct Snapshot {
     CursorPoint pointer;
-    std::int16_t IsOn, HoldTime, CurStep, StdStep, FastStep, FastAfter;
+    bool IsOn;
+    std::int16_t HoldTime, CurStep, StdStep, FastStep, FastAfter;
     std::array<std::int16_t, 4> ArrowDown;
     bool LeftButtonHeld, captured;
     std::int32_t interval;
@@ -44,9 +45,9 @@ struct World {
     Snapshot snapshot()
     {
         const KeyPathState& s = running->keyPath();
-        return {running->platform.pointer.position, running->form.state().IsOn, s.HoldTime, s.CurStep, s.StdStep,
+        return {running->platform.pointer.position, running->state().IsOn, s.HoldTime, s.CurStep, s.StdStep,
                 s.FastStep, s.FastAfter, s.ArrowDown, s.LeftButtonHeld, running->platform.keys.installed(),
-                running->form.controls().Timer1.interval, session.store.value("OnOff")};
+                running->controls().tickTimer.interval, session.store.value("OnOff")};
     }
     FakeRepeatingTimer& timer() { return running->platform.timer; }
 
@@ -60,8 +61,8 @@ struct Script {
 
     void tickBoth()
     {
-        everyTick.running->form.Timer1_Timer();
-        resting.running->form.Timer1_Timer();
+        everyTick.running->program.timerTicked();
+        resting.running->program.timerTicked();
     }
     // What the resting copy's event loop runs between two events: the store's news, and the
     // tick asked for at once, which the other loop also runs (a tick at another phase).
@@ -78,9 +79,9 @@ struct Script {
     // A moment the every-tick loop ticks at; the resting copy ticks only if its timer runs.
     void tickOpportunity()
     {
-        everyTick.running->form.Timer1_Timer();
+        everyTick.running->program.timerTicked();
         if (resting.timer().enabled)
-            resting.running->form.Timer1_Timer();
+            resting.running->program.timerTicked();
         both([](World& w) { w.running->loop().advance(25); });
     }
     template <typename Action>
@@ -129,13 +130,13 @@ TEST(IdleTicks, AnyScriptMovesAndSwitchesAsATickEveryIntervalWould)
                 script.both([&](World& w) { w.session.store.set("OnOff", text); });
             } else if (op == 16) {
                 const int index = pick(4), value = pick(320);
-                script.both([&](World& w) { w.running->form.HScroll1_UserChange(index, value); });
+                script.both([&](World& w) { w.running->program.motionSliderMoved(index, value); });
             } else if (op == 17) {
                 const int index = pick(4);
                 const char* text = kFieldTexts[pick(8)];
-                script.both([&](World& w) { w.running->form.setText1(index, text); });
+                script.both([&](World& w) { w.running->setMotionField(index, text); });
             } else if (op == 18) {
-                script.both([](World& w) { w.running->form.trayEvent(TrayEvent::LeftDoubleClick); });
+                script.both([](World& w) { w.running->program.trayEvent(TrayEvent::LeftDoubleClick); });
             } else {
                 script.both([](World& w) {
                     w.session.store.values.erase("Pavro/Settings");
@@ -161,10 +162,10 @@ TEST(IdleTicks, ThePollTimerRunsOnlyWhileThereIsAChangeToFollow)
     world.session.launch();
     ASSERT_TRUE(running.platform.store.deliverChanges());
     EXPECT_EQ(timer.immediateTicks, 1);
-    running.form.Timer1_Timer();
-    EXPECT_EQ(running.form.state().IsOn, kTrue);
+    running.program.timerTicked();
+    EXPECT_TRUE(running.state().IsOn);
     running.platform.store.deliverChanges();  // its own write of "1"
-    running.form.Timer1_Timer();
+    running.program.timerTicked();
     EXPECT_FALSE(timer.enabled) << "on, nothing to poll";
 
     // The keys and the motion are the input loop's: the poll timer stays at rest.
@@ -178,8 +179,8 @@ TEST(IdleTicks, ThePollTimerRunsOnlyWhileThereIsAChangeToFollow)
     EXPECT_EQ(timer.immediateTicks, immediateTicks);
 
     // A watch that is lost leaves the poll on every tick.
-    running.form.storeChanged(false);
-    running.form.Timer1_Timer();
+    running.program.storeChanged(false);
+    running.program.timerTicked();
     EXPECT_TRUE(timer.enabled);
 }
 

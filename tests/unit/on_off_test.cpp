@@ -33,7 +33,7 @@ TEST(SecondLaunch, FlipsTheStoredStateAndEnds)
                                       "SetWindowsHookEx", "Unhook", "Unload", "Timer1.Enabled"}),
                   (Calls{"PrevInstance=1", "GetSetting OnOff", std::string("SaveSetting OnOff=") + c.written,
                          "Unload"}));
-        EXPECT_TRUE(second->form.ended());
+        EXPECT_TRUE(second->program.ended());
         EXPECT_EQ(session.store.value("OnOff"), c.written);
     }
 }
@@ -45,31 +45,31 @@ TEST(SecondLaunch, TheRunningCopyFollowsAtItsNextTick)
     auto running = session.launch();
     running->log().clear();
     session.launch();
-    running->form.Timer1_Timer();
+    running->program.timerTicked();
     EXPECT_EQ(running->log().all(),
               (Calls{"GetSetting OnOff", "SetWindowsHookEx -> 256", "mnuOnOff.Caption=&Turn Off",
                      "cmdOnOff.Caption=&Turn Off", "UpdateSetting OnOff", "GetSetting OnOff",
                      "SaveSetting OnOff=1", "NIM_MODIFY active"}));
-    EXPECT_EQ(running->form.state().IsOn, kTrue);
-    EXPECT_EQ(running->form.controls().Timer1.interval, 40) << "unchanged: already the refresh value";
+    EXPECT_TRUE(running->state().IsOn);
+    EXPECT_EQ(running->controls().tickTimer.interval, 40) << "unchanged: already the refresh value";
 
     // Agreement from now on: the next tick only polls.
     running->log().clear();
-    running->form.Timer1_Timer();
+    running->program.timerTicked();
     EXPECT_EQ(running->log().all(), Calls{"GetSetting OnOff"});
 
     // Off again through another launch: the idle interval.
     session.launch();
-    running->form.Timer1_Timer();
-    EXPECT_EQ(running->form.state().IsOn, kFalse);
-    EXPECT_EQ(running->form.controls().Timer1.interval, kIdleInterval);
+    running->program.timerTicked();
+    EXPECT_FALSE(running->state().IsOn);
+    EXPECT_EQ(running->controls().tickTimer.interval, kIdleInterval);
     EXPECT_EQ(running->platform.timer.period, 200);
     EXPECT_FALSE(running->platform.keys.installed());
 
     // Back on through a launch: the refresh field sets the interval again.
     session.launch();
-    running->form.Timer1_Timer();
-    EXPECT_EQ(running->form.controls().Timer1.interval, 40);
+    running->program.timerTicked();
+    EXPECT_EQ(running->controls().tickTimer.interval, 40);
 }
 
 TEST(SecondLaunch, TwoLaunchesBetweenTicksCancelOut)
@@ -80,7 +80,7 @@ TEST(SecondLaunch, TwoLaunchesBetweenTicksCancelOut)
     session.launch();
     EXPECT_EQ(session.store.value("OnOff"), "0");
     running->log().clear();
-    running->form.Timer1_Timer();
+    running->program.timerTicked();
     EXPECT_EQ(running->log().all(), Calls{"GetSetting OnOff"});
 }
 
@@ -89,10 +89,10 @@ TEST(SecondLaunch, SimultaneousLaunchesLeaveOneRunningCopy)
     Session session;
     auto a = std::make_unique<Process>(session.store, session.locks);
     auto b = std::make_unique<Process>(session.store, session.locks);
-    a->form.Form_Load();
-    b->form.Form_Load();
-    EXPECT_FALSE(a->form.ended());
-    EXPECT_TRUE(b->form.ended());
+    a->program.onStartup();
+    b->program.onStartup();
+    EXPECT_FALSE(a->program.ended());
+    EXPECT_TRUE(b->program.ended());
     EXPECT_EQ(session.store.value("OnOff"), "1");
 }
 
@@ -106,11 +106,11 @@ TEST(Poll, OnlyExactZeroAndOneAreRequests)
     };
     for (const auto& [stored, disagrees] : whileOff) {
         SCOPED_TRACE(stored.text);
-        EXPECT_EQ(PollDisagrees(stored, 0, "."), disagrees);
+        EXPECT_EQ(PollDisagrees(stored, false, "."), disagrees);
     }
-    EXPECT_TRUE(PollDisagrees({StoreStatus::Ok, "0"}, -1, "."));
-    EXPECT_FALSE(PollDisagrees({StoreStatus::Ok, "1"}, -1, "."));
-    EXPECT_TRUE(PollDisagrees({StoreStatus::Ok, "0,0"}, -1, ","));
+    EXPECT_TRUE(PollDisagrees({StoreStatus::Ok, "0"}, true, "."));
+    EXPECT_FALSE(PollDisagrees({StoreStatus::Ok, "1"}, true, "."));
+    EXPECT_TRUE(PollDisagrees({StoreStatus::Ok, "0,0"}, true, ","));
 }
 
 TEST(Poll, SwitchOnSetsTheIntervalOnlyFromAUsableRefresh)
@@ -124,14 +124,14 @@ TEST(Poll, SwitchOnSetsTheIntervalOnlyFromAUsableRefresh)
         Session session;
         session.store.set("Refresh", refresh);
         auto running = session.launch();
-        running->form.mnuOnOff_Click();
+        running->program.controlClicked(ControlName::OnOffMenuItem);
         session.store.set("OnOff", "0");
-        running->form.Timer1_Timer();  // off: 200
-        ASSERT_EQ(running->form.controls().Timer1.interval, kIdleInterval);
+        running->program.timerTicked();  // off: 200
+        ASSERT_EQ(running->controls().tickTimer.interval, kIdleInterval);
         session.launch();
-        running->form.Timer1_Timer();  // on: from the field, if it can
-        EXPECT_EQ(running->form.state().IsOn, kTrue);
-        EXPECT_EQ(running->form.controls().Timer1.interval, interval);
+        running->program.timerTicked();  // on: from the field, if it can
+        EXPECT_TRUE(running->state().IsOn);
+        EXPECT_EQ(running->controls().tickTimer.interval, interval);
     }
 }
 
@@ -141,21 +141,21 @@ TEST(Poll, MenuSwitchOnKeepsTheIdleInterval)
 {
     Session session;
     auto running = session.launch();
-    running->form.mnuOnOff_Click();
+    running->program.controlClicked(ControlName::OnOffMenuItem);
     session.launch();
-    running->form.Timer1_Timer();
-    ASSERT_EQ(running->form.controls().Timer1.interval, 200);
+    running->program.timerTicked();
+    ASSERT_EQ(running->controls().tickTimer.interval, 200);
 
-    running->form.trayEvent(TrayEvent::LeftDoubleClick);
-    EXPECT_EQ(running->form.state().IsOn, kTrue);
-    EXPECT_EQ(running->form.controls().Timer1.interval, 200);
-    EXPECT_EQ(running->form.state().StdStep, 6);
+    running->program.trayEvent(TrayEvent::LeftDoubleClick);
+    EXPECT_TRUE(running->state().IsOn);
+    EXPECT_EQ(running->controls().tickTimer.interval, 200);
+    EXPECT_EQ(running->state().StdStep, 6);
     running->platform.loop.press(CapturedKey::Right);
     running->loop().advance(200);
     EXPECT_EQ(running->keyPath().HoldTime, 400) << "two ticks of the idle interval";
 
-    running->form.HScroll1_UserChange(3, 30);
-    EXPECT_EQ(running->form.controls().Timer1.interval, 30);
+    running->program.motionSliderMoved(3, 30);
+    EXPECT_EQ(running->controls().tickTimer.interval, 30);
     EXPECT_EQ(running->platform.timer.period, 30);
 }
 
@@ -165,16 +165,16 @@ TEST(Poll, TheLoopHasTheNewIntervalAsSoonAsTheCaptureIsOn)
 {
     Session session;
     auto running = session.launch();
-    running->form.mnuOnOff_Click();
+    running->program.controlClicked(ControlName::OnOffMenuItem);
     session.launch();
-    running->form.Timer1_Timer();
+    running->program.timerTicked();
     ASSERT_EQ(running->core.intervalMs(), 200);
 
     session.launch();
     std::int32_t intervalAtTheStoreWrite = 0;
     session.store.beforeUpdate = [&] { intervalAtTheStoreWrite = running->core.intervalMs(); };
-    running->form.Timer1_Timer();
-    EXPECT_EQ(running->form.state().IsOn, kTrue);
+    running->program.timerTicked();
+    EXPECT_TRUE(running->state().IsOn);
     EXPECT_EQ(intervalAtTheStoreWrite, 25);
 }
 
@@ -182,11 +182,11 @@ TEST(Poll, ADeletedSectionIsNoRequest)
 {
     Session session;
     auto running = session.launch();
-    running->form.mnuOnOff_Click();
+    running->program.controlClicked(ControlName::OnOffMenuItem);
     session.store.values.clear();
-    running->form.Timer1_Timer();
-    EXPECT_EQ(running->form.state().IsOn, kTrue);
-    running->form.mnuExit_Click();
+    running->program.timerTicked();
+    EXPECT_TRUE(running->state().IsOn);
+    running->program.controlClicked(ControlName::ExitMenuItem);
     EXPECT_EQ(session.store.value("StdDist"), "25") << "the exit writes the section again";
     EXPECT_EQ(session.store.value("OnOff"), "<missing>");
 }
@@ -197,7 +197,7 @@ TEST(Switch, OnAndOffAcrossEveryPath)
     auto p = session.launch();
     p->log().clear();
     // Each path as its backend reports it.
-    p->platform.view.sink->controlClicked(ControlName::cmdOnOff);
+    p->platform.view.sink->controlClicked(ControlName::OnOffButton);
     EXPECT_EQ(p->log().all(), (Calls{"SetWindowsHookEx -> 256", "mnuOnOff.Caption=&Turn Off",
                                      "cmdOnOff.Caption=&Turn Off", "UpdateSetting OnOff", "GetSetting OnOff",
                                      "SaveSetting OnOff=1", "NIM_MODIFY active"}));
@@ -206,8 +206,8 @@ TEST(Switch, OnAndOffAcrossEveryPath)
     EXPECT_EQ(p->log().all(), (Calls{"UnhookWindowsHookEx 256", "mnuOnOff.Caption=&Turn On",
                                      "cmdOnOff.Caption=&Turn On", "UpdateSetting OnOff", "GetSetting OnOff",
                                      "SaveSetting OnOff=0", "NIM_MODIFY inactive"}));
-    p->platform.view.sink->controlClicked(ControlName::mnuOnOff);
-    EXPECT_EQ(p->form.state().IsOn, kTrue);
+    p->platform.view.sink->controlClicked(ControlName::OnOffMenuItem);
+    EXPECT_TRUE(p->state().IsOn);
     EXPECT_EQ(p->platform.view.buttonCaption, "&Turn Off");
     EXPECT_EQ(p->platform.tray.image, TrayImage::Active);
 }
@@ -218,13 +218,13 @@ TEST(Switch, OffForgetsHeldKeysAndReleasesTheButton)
 {
     Session session;
     auto p = session.launch();
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     p->platform.loop.press(CapturedKey::Right);
     p->platform.loop.press(CapturedKey::Enter);
     p->log().clear();
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     EXPECT_EQ(p->log().only({"mouse_event", "Unhook"}), (Calls{"mouse_event 4", "UnhookWindowsHookEx 256"}));
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     p->log().clear();
     p->loop().advance(25);
     EXPECT_EQ(p->log().only({"SetCursorPos"}), Calls{});
@@ -236,7 +236,7 @@ TEST(Switch, ReleasesUnderAltEndTheirPresses)
 {
     Session session;
     auto p = session.launch();
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     p->platform.loop.press(CapturedKey::Right);
     p->platform.loop.press(CapturedKey::Enter);
     p->loop().advance(25);
@@ -248,7 +248,7 @@ TEST(Switch, ReleasesUnderAltEndTheirPresses)
     p->loop().advance(25);
     EXPECT_EQ(p->log().only({"SetCursorPos", "mouse_event"}), Calls{});
     EXPECT_EQ(p->keyPath().HoldTime, 0);
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{}) << "the button was already up";
 }
 
@@ -259,7 +259,7 @@ TEST(Switch, APointerOutOfReachEndsHeldInput)
 {
     Session session;
     auto p = session.launch();
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     p->platform.loop.press(CapturedKey::Right);
     p->platform.loop.press(CapturedKey::Enter);
     p->platform.pointer.failMoves = true;
@@ -281,19 +281,19 @@ TEST(Switch, ACaptureFailureIsToldOnceAndTheSwitchStillShowsOn)
     auto p = session.launch();
     p->platform.keys.refuse = true;
     p->log().clear();
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     EXPECT_EQ(p->log().all(),
               (Calls{"SetWindowsHookEx -> 0", "mnuOnOff.Caption=&Turn Off", "cmdOnOff.Caption=&Turn Off",
                      "UpdateSetting OnOff", "GetSetting OnOff", "SaveSetting OnOff=1", "NIM_MODIFY active",
                      "TrayMessage Pavro: Pointer control could not capture the arrow keys: the test refused the capture"}));
-    EXPECT_EQ(p->form.state().IsOn, kTrue);
+    EXPECT_TRUE(p->state().IsOn);
     EXPECT_EQ(p->keyPath().captureHandle, 0u);
     EXPECT_EQ(p->platform.errors.str(),
               "Pavro: Pointer control could not capture the arrow keys: the test refused the capture\n");
 
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     p->log().clear();
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     EXPECT_EQ(p->log().only({"TrayMessage"}), Calls{}) << "told once";
 }
 
@@ -302,11 +302,11 @@ TEST(Switch, RenewingTheCaptureOnlyWhileOn)
     Session session;
     auto p = session.launch();
     p->log().clear();
-    p->form.renewKeyCapture();
+    p->program.renewKeyCapture();
     EXPECT_EQ(p->log().all(), Calls{});
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     p->log().clear();
-    p->form.renewKeyCapture();
+    p->program.renewKeyCapture();
     EXPECT_EQ(p->log().all(), (Calls{"UnhookWindowsHookEx 256", "SetWindowsHookEx -> 257"}));
     EXPECT_EQ(p->platform.loop.press(CapturedKey::Left), 1);
 
@@ -314,7 +314,7 @@ TEST(Switch, RenewingTheCaptureOnlyWhileOn)
     // releases the injected button and forgets the held arrow, which then moves nothing.
     p->platform.loop.press(CapturedKey::Enter);
     p->log().clear();
-    p->form.renewKeyCapture();
+    p->program.renewKeyCapture();
     p->loop().advance(25);
     EXPECT_EQ(p->log().only({"mouse_event", "SetCursorPos"}), Calls{"mouse_event 4"});
 }
@@ -326,12 +326,12 @@ TEST(KeyCapture, RenewalKeepsAKeyStillDownOnePress)
 {
     Session session;
     auto p = session.launch();
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     p->platform.loop.press(CapturedKey::Enter);
     p->platform.loop.press(CapturedKey::Right);
     p->platform.keys.keysDown = capturedKeyBit(CapturedKey::Enter);
     p->log().clear();
-    p->form.renewKeyCapture();
+    p->program.renewKeyCapture();
     EXPECT_EQ(p->platform.loop.press(CapturedKey::Enter), 1);
     p->loop().advance(25);
     EXPECT_EQ(p->log().only({"mouse_event", "SetCursorPos"}), Calls{});
@@ -346,13 +346,13 @@ TEST(KeyCapture, EnterHeldAloneIsLetGoWhenInputLeavesReach)
 {
     Session session;
     auto p = session.launch();
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     p->platform.loop.press(CapturedKey::Enter);
     p->log().clear();
-    p->form.inputMayBeOutOfReach();
+    p->program.inputMayBeOutOfReach();
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{}) << "still in reach";
     p->platform.pointer.outOfReach = true;
-    p->form.inputMayBeOutOfReach();
+    p->program.inputMayBeOutOfReach();
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
     EXPECT_EQ(p->platform.loop.release(CapturedKey::Enter), 1);
     EXPECT_EQ(p->log().only({"mouse_event"}), Calls{"mouse_event 4"});
@@ -364,14 +364,14 @@ TEST(Switch, SuspendingForAStopReleasesCaptureAndButtonUntilRenewed)
 {
     Session session;
     auto p = session.launch();
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     p->platform.loop.press(CapturedKey::Enter);
     p->log().clear();
-    p->form.suspendKeyCapture();
+    p->program.suspendKeyCapture();
     EXPECT_EQ(p->log().all(), (Calls{"mouse_event 4", "UnhookWindowsHookEx 256"}));
     EXPECT_FALSE(p->platform.keys.installed());
-    EXPECT_EQ(p->form.state().IsOn, kTrue);
-    p->form.renewKeyCapture();
+    EXPECT_TRUE(p->state().IsOn);
+    p->program.renewKeyCapture();
     EXPECT_TRUE(p->platform.keys.installed());
 }
 
@@ -383,12 +383,12 @@ TEST(Timer, IntervalZeroTicksAtTheTimersFloorWithoutSpinning)
     Session session;
     session.store.set("Refresh", "0.3");
     auto p = session.launch();
-    EXPECT_EQ(p->form.controls().Timer1.interval, 0);
+    EXPECT_EQ(p->controls().tickTimer.interval, 0);
     EXPECT_EQ(p->platform.timer.period, 1);
     // Still controllable: a second launch is followed.
     session.launch();
-    p->form.Timer1_Timer();
-    EXPECT_EQ(p->form.state().IsOn, kTrue);
+    p->program.timerTicked();
+    EXPECT_TRUE(p->state().IsOn);
 }
 
 } // namespace

@@ -12,17 +12,17 @@ TEST(StartUp, FreshStartStoresOffAndHidesInTheTray)
                              "SetWindowsHookEx"}),
               (Calls{"PrevInstance=0", "SaveSetting OnOff=0", "Timer1.Enabled=1", "Caption=Cursor 1.0.16",
                      "NIM_ADD inactive Cursor", "Hide"}));
-    const PavroState& s = p->form.state();
-    EXPECT_EQ(s.IsOn, kFalse);
+    const PavroState& s = p->state();
+    EXPECT_FALSE(s.IsOn);
     EXPECT_EQ(s.StdStep, 6);
     EXPECT_EQ(s.FastStep, 20);
     EXPECT_EQ(s.FastAfter, 250);
-    EXPECT_EQ(p->form.controls().Timer1.interval, 25);
+    EXPECT_EQ(p->controls().tickTimer.interval, 25);
     EXPECT_EQ(p->platform.timer.period, 25);
     EXPECT_TRUE(p->platform.timer.enabled);
     EXPECT_FALSE(p->platform.view.visible);
     EXPECT_EQ(session.store.value("OnOff"), "0");
-    EXPECT_FALSE(p->form.ended());
+    EXPECT_FALSE(p->program.ended());
 }
 
 struct LoadCase {
@@ -54,14 +54,14 @@ TEST(StartUp, StoredFieldsAreLoadedAsTextAndOddOnesIgnoredForMotion)
         if (c.stored)
             session.store.set(c.key, c.stored);
         auto p = session.launch();
-        EXPECT_EQ(p->form.controls().Text1[0], c.field0);
-        EXPECT_EQ(p->form.controls().Text1[3], c.field3);
+        EXPECT_EQ(p->controls().motionFields[0], c.field0);
+        EXPECT_EQ(p->controls().motionFields[3], c.field3);
         EXPECT_EQ(p->platform.view.texts[0], c.field0);
-        EXPECT_EQ(p->form.state().StdStep, c.stdStep);
-        EXPECT_EQ(p->form.state().FastStep, c.fastStep);
-        EXPECT_EQ(p->form.controls().Timer1.interval, c.interval);
+        EXPECT_EQ(p->state().StdStep, c.stdStep);
+        EXPECT_EQ(p->state().FastStep, c.fastStep);
+        EXPECT_EQ(p->controls().tickTimer.interval, c.interval);
         // Sliders are never moved by loading.
-        EXPECT_EQ(p->form.controls().HScroll1[3].value, 25);
+        EXPECT_EQ(p->controls().motionSliders[3].value, 25);
         EXPECT_EQ(p->platform.view.sliders[0], 25);
     }
 }
@@ -78,10 +78,10 @@ TEST(StartUp, StoredOptionsOnlyTakeWhatACheckBoxTakes)
         session.store.set("ScanCode", stored);
         session.store.set("LoadStart", stored);
         auto p = session.launch();
-        EXPECT_EQ(p->form.controls().chkDefault[1], expected);
-        EXPECT_EQ(p->form.controls().chkDefault[0], expected);
+        EXPECT_EQ(p->controls().optionChecks[1], expected);
+        EXPECT_EQ(p->controls().optionChecks[0], expected);
         EXPECT_EQ(session.store.value("OnOff"), std::to_string(expected));
-        EXPECT_EQ(p->form.state().IsOn, expected == 1 ? kTrue : kFalse);
+        EXPECT_EQ(p->state().IsOn, expected == 1);
     }
 }
 
@@ -93,10 +93,10 @@ TEST(StartUp, UnreadableValuesAreSkippedOneByOne)
     session.store.set("LoadStart", "1");
     session.store.failReads = {"StdDist", "LoadStart"};
     auto p = session.launch();
-    EXPECT_EQ(p->form.controls().Text1[0], "25");
-    EXPECT_EQ(p->form.controls().Text1[1], "40");
-    EXPECT_EQ(p->form.controls().chkDefault[0], 0);
-    EXPECT_EQ(p->form.state().FastStep, 10);
+    EXPECT_EQ(p->controls().motionFields[0], "25");
+    EXPECT_EQ(p->controls().motionFields[1], "40");
+    EXPECT_EQ(p->controls().optionChecks[0], 0);
+    EXPECT_EQ(p->state().FastStep, 10);
 }
 
 TEST(StartUp, TickedOptionStartsOnWithTheIconChangedTwice)
@@ -108,7 +108,7 @@ TEST(StartUp, TickedOptionStartsOnWithTheIconChangedTwice)
               (Calls{"SaveSetting OnOff=1", "NIM_ADD inactive Cursor", "Hide", "NIM_MODIFY active",
                      "SetWindowsHookEx -> 256", "mnuOnOff.Caption=&Turn Off", "cmdOnOff.Caption=&Turn Off",
                      "SaveSetting OnOff=1", "NIM_MODIFY active"}));
-    EXPECT_EQ(p->form.state().IsOn, kTrue);
+    EXPECT_TRUE(p->state().IsOn);
     EXPECT_TRUE(p->platform.keys.installed());
 }
 
@@ -120,18 +120,18 @@ TEST(StartUp, ThirdStateOptionStartsOffAndLaterLaunchesToggle)
     session.store.set("LoadStart", "2");
     auto p = session.launch();
     EXPECT_EQ(session.store.value("OnOff"), "2");
-    EXPECT_EQ(p->form.state().IsOn, kFalse);
-    p->form.Timer1_Timer();
-    EXPECT_EQ(p->form.state().IsOn, kFalse);
+    EXPECT_FALSE(p->state().IsOn);
+    p->program.timerTicked();
+    EXPECT_FALSE(p->state().IsOn);
 
     session.launch();
     EXPECT_EQ(session.store.value("OnOff"), "0");
-    p->form.Timer1_Timer();
-    EXPECT_EQ(p->form.state().IsOn, kFalse);
+    p->program.timerTicked();
+    EXPECT_FALSE(p->state().IsOn);
 
     session.launch();
-    p->form.Timer1_Timer();
-    EXPECT_EQ(p->form.state().IsOn, kTrue);
+    p->program.timerTicked();
+    EXPECT_TRUE(p->state().IsOn);
 }
 
 TEST(Exit, SavesTheSevenKeysRemovesTheIconAndTheCapture)
@@ -141,16 +141,16 @@ TEST(Exit, SavesTheSevenKeysRemovesTheIconAndTheCapture)
     session.store.set("ScanCode", "2");
     auto p = session.launch();
     p->log().clear();
-    p->form.mnuExit_Click();
+    p->program.controlClicked(ControlName::ExitMenuItem);
     EXPECT_EQ(p->log().all(),
               (Calls{"UnhookWindowsHookEx 0", "SaveSetting StdDist=abc", "SaveSetting FastDist=80",
                      "SaveSetting TimeFast=250", "SaveSetting Refresh=25", "SaveSetting LoadStart=0",
                      "SaveSetting ScanCode=2", "SaveSetting version=10016", "NIM_DELETE", "Unload"}));
-    EXPECT_TRUE(p->form.ended());
+    EXPECT_TRUE(p->program.ended());
     EXPECT_EQ(session.store.value("OnOff"), "0") << "exit doesn't write the on/off state";
     // Ticks that the platform still delivers after the end do nothing.
     p->log().clear();
-    p->form.Timer1_Timer();
+    p->program.timerTicked();
     EXPECT_EQ(p->log().all(), Calls{});
 }
 
@@ -165,7 +165,7 @@ TEST(Exit, VersionIsWrittenOnlyWhenItFits)
                      + std::to_string(version.revision));
         Session session;
         auto p = session.launch(version);
-        p->form.mnuExit_Click();
+        p->program.controlClicked(ControlName::ExitMenuItem);
         EXPECT_EQ(session.store.value("version"), stored ? stored : "<missing>");
         EXPECT_EQ(session.store.value("ScanCode"), "0") << "the six other keys are written";
         EXPECT_FALSE(p->platform.tray.shown) << "the icon goes whatever the save did";
@@ -176,16 +176,16 @@ TEST(Exit, AFailingSaveStopsTheSaveButNotTheExit)
 {
     Session session;
     auto p = session.launch();
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     session.store.failSaves = {"TimeFast"};
     p->log().clear();
-    p->form.mnuExit_Click();
+    p->program.controlClicked(ControlName::ExitMenuItem);
     EXPECT_EQ(p->log().only({"SaveSetting", "NIM_", "Unhook", "Unload"}),
               (Calls{"UnhookWindowsHookEx 256", "SaveSetting StdDist=25", "SaveSetting FastDist=80",
                      "SaveSetting TimeFast=250", "NIM_DELETE", "Unload"}));
     EXPECT_FALSE(p->platform.keys.installed());
     EXPECT_NE(p->platform.errors.str().find("could not all be saved"), std::string::npos);
-    EXPECT_TRUE(p->form.exitSaveFailed());
+    EXPECT_TRUE(p->program.exitSaveFailed());
 }
 
 // A running copy with control on, StdDist edited to 30 and not yet saved, and Enter held
@@ -193,8 +193,8 @@ TEST(Exit, AFailingSaveStopsTheSaveButNotTheExit)
 std::unique_ptr<Process> onWithAnEditAndEnterHeld(Session& session)
 {
     auto p = session.launch();
-    p->form.mnuOnOff_Click();
-    p->form.HScroll1_Scroll(0, ScrollAction::ArrowRight);
+    p->program.controlClicked(ControlName::OnOffMenuItem);
+    p->program.motionSliderScrolled(0, ScrollAction::ArrowRight);
     p->platform.loop.press(CapturedKey::Enter);
     p->log().clear();
     return p;
@@ -207,19 +207,19 @@ TEST(Exit, SessionEndIsTheRealExitAndReleasesAHeldButton)
 {
     Session session;
     auto p = onWithAnEditAndEnterHeld(session);
-    p->form.sessionEnding();
+    p->program.sessionEnding();
     EXPECT_EQ(p->log().only({"SaveSetting StdDist", "NIM_DELETE", "mouse_event", "Unhook", "Unload"}),
               (Calls{"mouse_event 4", "UnhookWindowsHookEx 256", "SaveSetting StdDist=30", "NIM_DELETE", "Unload"}));
     EXPECT_EQ(session.store.value("StdDist"), "30");
-    EXPECT_TRUE(p->form.ended());
+    EXPECT_TRUE(p->program.ended());
     p->log().clear();
-    p->form.sessionEnding();
-    p->form.trayEvent(TrayEvent::LeftDoubleClick);
-    p->form.mnuOnOff_Click();
-    p->form.cmdOnOff_Click();
-    p->form.mnuSettings_Click();
-    p->form.mnuExit_Click();
-    p->form.closeRequested();
+    p->program.sessionEnding();
+    p->program.trayEvent(TrayEvent::LeftDoubleClick);
+    p->program.controlClicked(ControlName::OnOffMenuItem);
+    p->program.controlClicked(ControlName::OnOffButton);
+    p->program.controlClicked(ControlName::SettingsMenuItem);
+    p->program.controlClicked(ControlName::ExitMenuItem);
+    p->program.closeRequested();
     EXPECT_EQ(p->log().all(), Calls{}) << "nothing after the end";
 }
 
@@ -229,15 +229,15 @@ TEST(Exit, ALostDisplaySavesTheSettingsOnly)
 {
     Session session;
     auto p = onWithAnEditAndEnterHeld(session);
-    p->form.displayLost();
+    p->program.displayLost();
     EXPECT_EQ(p->log().only({"SaveSetting", "NIM", "mouse_event", "Unhook", "Unload"}),
               (Calls{"SaveSetting StdDist=30", "SaveSetting FastDist=80", "SaveSetting TimeFast=250",
                      "SaveSetting Refresh=25", "SaveSetting LoadStart=0", "SaveSetting ScanCode=0",
                      "SaveSetting version=10016"}));
-    EXPECT_TRUE(p->form.ended());
+    EXPECT_TRUE(p->program.ended());
     p->log().clear();
-    p->form.sessionEnding();
-    p->form.displayLost();
+    p->program.sessionEnding();
+    p->program.displayLost();
     EXPECT_EQ(p->log().all(), Calls{});
 }
 
@@ -248,17 +248,17 @@ TEST(LaunchRequests, ReachTheRunningCopyOrStartAsTheyShould)
     {
         Session session;
         auto p = std::make_unique<Process>(session.store, session.locks);
-        p->form.Form_Load(LaunchRequest::Exit);
-        EXPECT_TRUE(p->form.ended());
-        EXPECT_EQ(p->form.exitCode(), 1);
-        EXPECT_NE(p->form.exitReason().find("not running"), std::string::npos);
+        p->program.onStartup(LaunchRequest::Exit);
+        EXPECT_TRUE(p->program.ended());
+        EXPECT_EQ(p->program.exitCode(), 1);
+        EXPECT_NE(p->program.exitReason().find("not running"), std::string::npos);
         EXPECT_EQ(p->log().only({"SaveSetting", "NIM_", "Show"}), Calls{});
     }
     {
         Session session;
         auto p = std::make_unique<Process>(session.store, session.locks);
-        p->form.Form_Load(LaunchRequest::ShowSettings);
-        EXPECT_FALSE(p->form.ended());
+        p->program.onStartup(LaunchRequest::ShowSettings);
+        EXPECT_FALSE(p->program.ended());
         EXPECT_TRUE(p->platform.view.visible);
         EXPECT_EQ(session.store.value("OnOff"), "0");
     }
@@ -266,16 +266,16 @@ TEST(LaunchRequests, ReachTheRunningCopyOrStartAsTheyShould)
         Session session;
         auto running = session.launch();
         auto later = std::make_unique<Process>(session.store, session.locks);
-        later->form.Form_Load(LaunchRequest::ShowSettings);
-        EXPECT_TRUE(later->form.ended());
-        EXPECT_EQ(later->form.exitCode(), 0);
+        later->program.onStartup(LaunchRequest::ShowSettings);
+        EXPECT_TRUE(later->program.ended());
+        EXPECT_EQ(later->program.exitCode(), 0);
         EXPECT_TRUE(running->platform.view.visible);
         EXPECT_EQ(session.store.value("OnOff"), "0");  // not switched
 
         auto last = std::make_unique<Process>(session.store, session.locks);
-        last->form.Form_Load(LaunchRequest::Exit);
-        EXPECT_EQ(last->form.exitCode(), 0);
-        EXPECT_TRUE(running->form.ended());
+        last->program.onStartup(LaunchRequest::Exit);
+        EXPECT_EQ(last->program.exitCode(), 0);
+        EXPECT_TRUE(running->program.ended());
         EXPECT_EQ(session.store.value("version"), "10016");  // saved as "&Exit" saves
     }
 }
@@ -286,10 +286,10 @@ TEST(LaunchRequests, AnExitThatCouldNotSaveIsToldToTheLaunch)
     auto running = session.launch();
     session.store.failSaves = {"StdDist"};
     auto later = std::make_unique<Process>(session.store, session.locks);
-    later->form.Form_Load(LaunchRequest::Exit);
-    EXPECT_TRUE(running->form.ended());
-    EXPECT_EQ(later->form.exitCode(), 1);
-    EXPECT_NE(later->form.exitReason().find("could not save"), std::string::npos);
+    later->program.onStartup(LaunchRequest::Exit);
+    EXPECT_TRUE(running->program.ended());
+    EXPECT_EQ(later->program.exitCode(), 1);
+    EXPECT_NE(later->program.exitReason().find("could not save"), std::string::npos);
 }
 
 } // namespace

@@ -28,9 +28,9 @@ TEST(SwitchStore, EveryLaunchCountsEvenWhileTheRunningCopySwitches)
                 launched.push_back(session.launch());
         };
         for (int tick = 0; tick < 4; ++tick)
-            running->form.Timer1_Timer();
+            running->program.timerTicked();
         const bool on = (c.before + c.during) % 2 == 1;
-        EXPECT_EQ(running->form.state().IsOn, on ? kTrue : kFalse);
+        EXPECT_EQ(running->state().IsOn, on);
         EXPECT_EQ(session.store.value("OnOff"), on ? "1" : "0");
     }
 }
@@ -45,13 +45,13 @@ TEST(SwitchStore, ARefusedSaveKeepsTheUsersSwitchAndIsToldOnce)
     running->log().clear();
     running->platform.tray.sink->trayEvent(TrayEvent::LeftDoubleClick);
     for (int tick = 0; tick < 3; ++tick)
-        running->form.Timer1_Timer();
-    EXPECT_EQ(running->form.state().IsOn, kTrue);
+        running->program.timerTicked();
+    EXPECT_TRUE(running->state().IsOn);
     EXPECT_TRUE(running->platform.keys.installed());
-    running->form.mnuOnOff_Click();
-    running->form.mnuOnOff_Click();
-    running->form.Timer1_Timer();
-    EXPECT_EQ(running->form.state().IsOn, kTrue);
+    running->program.controlClicked(ControlName::OnOffMenuItem);
+    running->program.controlClicked(ControlName::OnOffMenuItem);
+    running->program.timerTicked();
+    EXPECT_TRUE(running->state().IsOn);
     EXPECT_EQ(running->log().only({"TrayMessage"}),
               Calls{"TrayMessage Pavro: The settings cannot be saved: the test refused to write OnOff"});
     EXPECT_EQ(running->platform.errors.str(), "Pavro: The settings cannot be saved: the test refused to write OnOff\n");
@@ -60,25 +60,25 @@ TEST(SwitchStore, ARefusedSaveKeepsTheUsersSwitchAndIsToldOnce)
     // next one switches it off.
     session.store.failSaves.clear();
     session.launch();
-    running->form.Timer1_Timer();
-    EXPECT_EQ(running->form.state().IsOn, kTrue);
+    running->program.timerTicked();
+    EXPECT_TRUE(running->state().IsOn);
     session.launch();
-    running->form.Timer1_Timer();
-    EXPECT_EQ(running->form.state().IsOn, kFalse);
+    running->program.timerTicked();
+    EXPECT_FALSE(running->state().IsOn);
 }
 
 TEST(SwitchStore, AFailedSecondLaunchSaysWhyAndEndsWithStatusOne)
 {
     Session session;
     auto running = session.launch();
-    EXPECT_EQ(session.launch()->form.exitCode(), 0) << "a launch that switched succeeds";
+    EXPECT_EQ(session.launch()->program.exitCode(), 0) << "a launch that switched succeeds";
     session.store.failSaves = {"OnOff"};
     auto second = session.launch();
-    EXPECT_TRUE(second->form.ended());
-    EXPECT_EQ(second->form.exitCode(), 1);
+    EXPECT_TRUE(second->program.ended());
+    EXPECT_EQ(second->program.exitCode(), 1);
     EXPECT_EQ(second->platform.errors.str(),
               "Pavro is running, but it could not be switched: the test refused to write OnOff\n");
-    EXPECT_EQ(second->form.exitReason() + "\n", second->platform.errors.str());
+    EXPECT_EQ(second->program.exitReason() + "\n", second->platform.errors.str());
     EXPECT_EQ(session.store.value("OnOff"), "1");
 }
 
@@ -91,17 +91,17 @@ TEST(SwitchStore, AnUnusableStoreRunsOnDefaultsAndIsToldOnce)
     session.store.set("LoadStart", "1");
     session.store.unusable = "/cfg belongs to another user";
     auto p = std::make_unique<Process>(session.store, session.locks);
-    p->form.Form_Load();
-    EXPECT_FALSE(p->form.ended());
-    EXPECT_EQ(p->form.controls().Text1[0], "25");
-    EXPECT_EQ(p->form.state().IsOn, kFalse);
+    p->program.onStartup();
+    EXPECT_FALSE(p->program.ended());
+    EXPECT_EQ(p->controls().motionFields[0], "25");
+    EXPECT_FALSE(p->state().IsOn);
     EXPECT_EQ(p->log().only({"NIM_ADD", "TrayMessage"}),
               (Calls{"NIM_ADD inactive Cursor",
                      "TrayMessage Pavro: The settings cannot be read, the defaults are used: /cfg belongs to another user"}));
-    p->form.mnuOnOff_Click();
-    p->form.Timer1_Timer();
-    EXPECT_EQ(p->form.state().IsOn, kTrue);
-    p->form.mnuExit_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
+    p->program.timerTicked();
+    EXPECT_TRUE(p->state().IsOn);
+    p->program.controlClicked(ControlName::ExitMenuItem);
     EXPECT_EQ(linesOf(p->platform.errors.str()), 2) << p->platform.errors.str();
     EXPECT_NE(p->platform.errors.str().find("could not all be saved: /cfg belongs to another user\n"),
               std::string::npos);

@@ -18,14 +18,14 @@ TEST(Sweepra, RemovesOnlyTheSection)
     FakeSettingsStore store(data, log);
     std::ostringstream errors;
 
-    EXPECT_EQ(SweepraFormLoad(store, &errors), StoreStatus::Ok);
+    EXPECT_EQ(deleteStoredSettings(store, &errors), StoreStatus::Ok);
     EXPECT_EQ(log.all(), std::vector<std::string>{"DeleteSetting Pavro/Settings"});
     EXPECT_EQ(data.values.count("Pavro/Settings"), 0u);
     EXPECT_EQ(data.values["Pavro/Other"]["Keep"], "1");
     EXPECT_EQ(data.values["Other/Settings"]["Keep"], "2");
 
     // Nothing left to delete: quiet.
-    EXPECT_EQ(SweepraFormLoad(store, &errors), StoreStatus::Missing);
+    EXPECT_EQ(deleteStoredSettings(store, &errors), StoreStatus::Missing);
     EXPECT_EQ(errors.str(), "");
 }
 
@@ -37,10 +37,10 @@ TEST(Sweepra, ARefusingStoreIsReportedNotFatal)
     CallLog log;
     FakeSettingsStore store(data, log);
     std::ostringstream errors;
-    EXPECT_EQ(SweepraFormLoad(store, &errors), StoreStatus::Failed);
+    EXPECT_EQ(deleteStoredSettings(store, &errors), StoreStatus::Failed);
     EXPECT_NE(errors.str().find("could not be deleted"), std::string::npos);
     EXPECT_EQ(data.value("StdDist"), "10");
-    EXPECT_EQ(SweepraFormLoad(store, nullptr), StoreStatus::Failed);
+    EXPECT_EQ(deleteStoredSettings(store, nullptr), StoreStatus::Failed);
 }
 
 } // namespace

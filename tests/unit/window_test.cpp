@@ -8,7 +8,7 @@ struct Window : ::testing::Test {
     Session session;
     std::unique_ptr<Process> p = session.launch();
     void SetUp() override { p->log().clear(); }
-    const FormControls& controls() { return p->form.controls(); }
+    const WindowControls& controls() { return p->controls(); }
 };
 
 TEST_F(Window, SliderStepsStayInRangeAndRewriteTheirField)
@@ -26,41 +26,41 @@ TEST_F(Window, SliderStepsStayInRangeAndRewriteTheirField)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
-        p->form.HScroll1_Scroll(c.index, c.action, 9999);
-        EXPECT_EQ(controls().HScroll1[c.index].value, c.expected);
-        EXPECT_EQ(controls().Text1[c.index], std::to_string(c.expected));
+        p->program.motionSliderScrolled(c.index, c.action, 9999);
+        EXPECT_EQ(controls().motionSliders[c.index].value, c.expected);
+        EXPECT_EQ(controls().motionFields[c.index], std::to_string(c.expected));
         EXPECT_EQ(p->platform.view.texts[c.index], std::to_string(c.expected));
     }
 }
 
 TEST_F(Window, ASliderChangeRecomputesAtOnceNested)
 {
-    p->form.HScroll1_UserChange(0, 30);
+    p->program.motionSliderMoved(0, 30);
     EXPECT_EQ(p->log().all(), (Calls{"HScroll1(0)=30", "Text1(0)=30"}));
-    EXPECT_EQ(p->form.state().StdStep, 8);
-    p->form.HScroll1_UserChange(2, 300);
-    EXPECT_EQ(p->form.state().FastAfter, 300);
-    p->form.HScroll1_UserChange(3, 50);
-    EXPECT_EQ(controls().Timer1.interval, 50);
-    EXPECT_EQ(p->form.state().StdStep, 15);
-    EXPECT_EQ(p->form.state().FastStep, 40);
+    EXPECT_EQ(p->state().StdStep, 8);
+    p->program.motionSliderMoved(2, 300);
+    EXPECT_EQ(p->state().FastAfter, 300);
+    p->program.motionSliderMoved(3, 50);
+    EXPECT_EQ(controls().tickTimer.interval, 50);
+    EXPECT_EQ(p->state().StdStep, 15);
+    EXPECT_EQ(p->state().FastStep, 40);
 
     // 0 as refresh changes nothing; 0 as speed stops the standard step.
-    p->form.HScroll1_UserChange(3, 0);
-    EXPECT_EQ(controls().Text1[3], "0");
-    EXPECT_EQ(controls().Timer1.interval, 50);
-    p->form.HScroll1_UserChange(0, 0);
-    EXPECT_EQ(p->form.state().StdStep, 0);
+    p->program.motionSliderMoved(3, 0);
+    EXPECT_EQ(controls().motionFields[3], "0");
+    EXPECT_EQ(controls().tickTimer.interval, 50);
+    p->program.motionSliderMoved(0, 0);
+    EXPECT_EQ(p->state().StdStep, 0);
 }
 
 TEST_F(Window, AssignmentsThatChangeNothingRaiseNothing)
 {
-    p->form.HScroll1_UserChange(0, 25);
-    p->form.setText1(1, "80");
-    p->form.HScroll1_UserChange(1, 500);  // clamped to 150: a change
+    p->program.motionSliderMoved(0, 25);
+    p->setMotionField(1, "80");
+    p->program.motionSliderMoved(1, 500);  // clamped to 150: a change
     p->log().clear();
-    p->form.HScroll1_UserChange(1, 150);
-    p->form.chkDefault_UserChange(0, 0);
+    p->program.motionSliderMoved(1, 150);
+    p->program.optionCheckChanged(0, 0);
     EXPECT_EQ(p->log().all(), Calls{});
 }
 
@@ -70,34 +70,34 @@ TEST_F(Window, DefaultsRestoreTheNineValuesButNotTheHiddenOption)
     session.store.set("ScanCode", "1");
     session.store.set("LoadStart", "2");
     auto q = std::make_unique<Process>(session.store, session.locks);  // no lock needed: a view test
-    q->form.LoadSettings();
-    q->form.HScroll1_UserChange(2, 1000);
+    q->loadSettings();
+    q->program.motionSliderMoved(2, 1000);
     q->log().clear();
-    q->platform.view.sink->controlClicked(ControlName::cmdDefault);
+    q->platform.view.sink->controlClicked(ControlName::DefaultsButton);
     EXPECT_EQ(q->log().all(), (Calls{"Text1(0)=25", "Text1(2)=250", "HScroll1(2)=250", "chkDefault(0)=0"}));
-    EXPECT_EQ(q->form.controls().chkDefault[1], 1);
-    EXPECT_EQ(q->form.state().FastAfter, 250);
+    EXPECT_EQ(q->controls().optionChecks[1], 1);
+    EXPECT_EQ(q->state().FastAfter, 250);
 }
 
 TEST_F(Window, TrayCodesAndTheSettingsItem)
 {
     p->platform.tray.sink->trayEvent(TrayEvent::LeftDoubleClick);
-    EXPECT_EQ(p->form.state().IsOn, kTrue);
+    EXPECT_TRUE(p->state().IsOn);
     p->log().clear();
     p->platform.tray.sink->trayEvent(TrayEvent::RightButtonUp);
     EXPECT_EQ(p->log().all(), (Calls{"SetForegroundWindow", "PopupMenu"}));
 
     p->platform.view.state = WindowState::Minimized;
     p->log().clear();
-    p->platform.view.sink->controlClicked(ControlName::mnuSettings);
+    p->platform.view.sink->controlClicked(ControlName::SettingsMenuItem);
     EXPECT_EQ(p->log().all(), (Calls{"WindowState=0", "SetForegroundWindow", "Show"}));
     EXPECT_TRUE(p->platform.view.visible);
 }
 
-TEST_F(Window, AFormThatGoesLeavesNoBackendReportingToIt)
+TEST_F(Window, AProgramThatGoesLeavesNoBackendReportingToIt)
 {
     {
-        Form1 other(formPlatform(p->platform));
+        TrayProgram other(programPlatform(p->platform));
         EXPECT_EQ(p->platform.timer.sink, &other);
     }
     EXPECT_EQ(p->platform.view.sink, nullptr);
@@ -107,40 +107,40 @@ TEST_F(Window, AFormThatGoesLeavesNoBackendReportingToIt)
 
 TEST_F(Window, CloseAndMinimizeOnlyHide)
 {
-    p->form.mnuSettings_Click();
+    p->program.controlClicked(ControlName::SettingsMenuItem);
     p->log().clear();
-    p->form.closeRequested();
+    p->program.closeRequested();
     EXPECT_EQ(p->log().all(), Calls{"Hide"});
-    EXPECT_FALSE(p->form.ended());
+    EXPECT_FALSE(p->program.ended());
 
-    p->form.mnuSettings_Click();
+    p->program.controlClicked(ControlName::SettingsMenuItem);
     p->log().clear();
-    p->form.Form_Resize();  // normal: nothing
+    p->program.windowResized();  // normal: nothing
     p->platform.view.state = WindowState::Minimized;
-    p->form.Form_Resize();
+    p->program.windowResized();
     EXPECT_EQ(p->log().all(), Calls{"Hide"});
-    EXPECT_FALSE(p->form.ended());
+    EXPECT_FALSE(p->program.ended());
 }
 
 TEST_F(Window, TheOptionActsOnlyAtTheNextStart)
 {
-    p->form.chkDefault_UserChange(0, 1);
-    EXPECT_EQ(p->form.state().IsOn, kFalse);
+    p->program.optionCheckChanged(0, 1);
+    EXPECT_FALSE(p->state().IsOn);
     EXPECT_EQ(session.store.value("LoadStart"), "<missing>");
-    p->platform.view.sink->controlClicked(ControlName::mnuExit);
+    p->platform.view.sink->controlClicked(ControlName::ExitMenuItem);
     EXPECT_EQ(session.store.value("LoadStart"), "1");
     session.locks.held = false;  // the first copy has ended
     auto next = session.launch();
-    EXPECT_EQ(next->form.state().IsOn, kTrue);
+    EXPECT_TRUE(next->state().IsOn);
 }
 
 TEST_F(Window, ArrowsAndEnterNeverReachTheWindowWhileOn)
 {
-    p->form.mnuOnOff_Click();
+    p->program.controlClicked(ControlName::OnOffMenuItem);
     p->log().clear();
     EXPECT_EQ(p->platform.loop.press(CapturedKey::Right), 1);
     EXPECT_EQ(p->platform.loop.press(CapturedKey::Enter), 1);
-    EXPECT_EQ(controls().HScroll1[0].value, 25);
+    EXPECT_EQ(controls().motionSliders[0].value, 25);
     EXPECT_EQ(p->log().only({"SetCursorPos", "mouse_event", "Text", "HScroll"}),
               (Calls{"SetCursorPos 646,400", "mouse_event 2"}));
 }

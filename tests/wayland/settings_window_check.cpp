@@ -23,7 +23,7 @@
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_settings_window.h"
 #include "platform/qt/qt_tray_icon.h"
-#include "shell/form1.h"
+#include "shell/tray_program.h"
 #include "tests/qt/qt_test_peers.h"
 
 int main(int argc, char* argv[])
@@ -43,15 +43,15 @@ int main(int argc, char* argv[])
     QtTrayIcon tray(&std::cerr);
     QtRepeatingTimer timer;
     QtInstanceLock instance(QStringLiteral("Pavro"), &std::cerr);
-    FormPlatform platform{input, store, window, tray, timer, instance,
+    ProgramPlatform platform{input, store, window, tray, timer, instance,
                           AppVersion{PAVRO_VERSION_MAJOR, PAVRO_VERSION_MINOR, PAVRO_VERSION_REVISION},
                           QLocale::system().decimalPoint().toStdString(), &std::cerr};
-    Form1 form(platform);  // the window, tray icon and timer report to it from here on
-    form.Form_Load();
-    if (form.ended())
+    TrayProgram program(platform);  // the window, tray icon and timer report to it from here on
+    program.onStartup();
+    if (program.ended())
         return 3;
 
-    form.mnuSettings_Click();
+    program.controlClicked(ControlName::SettingsMenuItem);
     QWidget* top = TestPeer<QtSettingsWindow>::widget(window);
     QElapsedTimer waited;
     waited.start();
@@ -73,6 +73,6 @@ int main(int argc, char* argv[])
     std::fflush(stdout);
 
     // The exit ends the event loop, so it is taken from inside the loop.
-    QTimer::singleShot(0, [&form] { form.mnuExit_Click(); });
+    QTimer::singleShot(0, [&program] { program.controlClicked(ControlName::ExitMenuItem); });
     return QApplication::exec();
 }

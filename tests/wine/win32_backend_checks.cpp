@@ -22,18 +22,18 @@
 
 #include "engine/pointer_control.h"
 #include "platform/fake/quiet_event_sink.h"
-#include "platform/form_event_sink.h"
+#include "platform/program_event_sink.h"
 #include "platform/win32/win32_accessible_names.h"
+#include "platform/win32/win32_capture_watch.h"
 #include "platform/win32/win32_diagnostic_log.h"
 #include "platform/win32/win32_error.h"
-#include "platform/win32/win32_instance_lock.h"
-#include "platform/win32/win32_capture_watch.h"
 #include "platform/win32/win32_input_loop.h"
+#include "platform/win32/win32_instance_lock.h"
 #include "platform/win32/win32_keyboard_hook.h"
 #include "platform/win32/win32_registry_store.h"
 #include "platform/win32/win32_settings_window.h"
 #include "platform/win32/win32_tick_timer.h"
-#include "shell/form_controls.h"
+#include "shell/window_controls.h"
 
 namespace {
 
@@ -528,7 +528,7 @@ void dpiChange()
 {
     Win32SettingsWindow view(GetModuleHandleW(nullptr));
     check(view.create(), "the settings window is created");
-    const FormLayout& layout = form1Layout();
+    const WindowLayout& layout = settingsWindowLayout();
     view.createControls(layout);
     HWND window = view.handle();
     const ControlSpec* first = nullptr;
@@ -721,7 +721,7 @@ void accessibleNames()
     service.clear();
     Win32SettingsWindow view(GetModuleHandleW(nullptr));
     check(view.create(), "the settings window is created for its names");
-    const FormLayout& layout = form1Layout();
+    const WindowLayout& layout = settingsWindowLayout();
     view.createControls(layout);
     const wchar_t* const rows[] = {L"Std Speed", L"Fast Speed", L"Switch to Fast in (ms)", L"Refresh Rate (ms)"};
     int named = 0;

@@ -1,7 +1,7 @@
 #include <ostream>
 
 #include "engine/numbers.h"
-#include "shell/form1.h"
+#include "shell/tray_program.h"
 
 namespace {
 
@@ -11,16 +11,16 @@ constexpr std::string_view kCheckKeys[2] = {"LoadStart", "ScanCode"};
 
 } // namespace
 
-void Form1::cmdDefault_Click()
+void TrayProgram::restoreDefaults()
 {
     for (int i = 0; i < 4; ++i)
-        setText1(i, decimalText(kRowDefaults[i]));
+        setMotionField(i, decimalText(kRowDefaults[i]));
     for (int i = 0; i < 4; ++i)
-        setHScroll1(i, kRowDefaults[i]);
-    setChkDefault(0, 0);
+        setMotionSlider(i, kRowDefaults[i]);
+    setOptionCheck(0, 0);
 }
 
-std::string Form1::readSetting(std::string_view key, std::string_view fallback, bool& ok)
+std::string TrayProgram::readSetting(std::string_view key, std::string_view fallback, bool& ok)
 {
     const StoredText stored = m_platform.store.read(kAppName, kSectionName, key);
     ok = stored.status != StoreStatus::Failed;
@@ -31,7 +31,7 @@ std::string Form1::readSetting(std::string_view key, std::string_view fallback, 
     return std::string(fallback);
 }
 
-void Form1::LoadSettings()
+void TrayProgram::LoadSettings()
 {
     // Each statement stands alone: a value that can't be read or taken is skipped and the
     // control keeps what it had.
@@ -39,7 +39,7 @@ void Form1::LoadSettings()
         bool ok = false;
         const std::string text = readSetting(kFieldKeys[i], decimalText(kRowDefaults[i]), ok);
         if (ok)
-            setText1(i, text);
+            setMotionField(i, text);
     }
     for (int i = 0; i < 2; ++i) {
         bool ok = false;
@@ -50,11 +50,11 @@ void Form1::LoadSettings()
         if (!number)
             continue;
         if (const auto value = toInteger16(*number))
-            setChkDefault(i, *value);
+            setOptionCheck(i, *value);
     }
 }
 
-std::optional<std::int16_t> Form1::versionNumber(AppVersion version)
+std::optional<std::int16_t> TrayProgram::versionNumber(AppVersion version)
 {
     // 16-bit arithmetic, each product and sum tested.
     const auto fits = [](long value) { return value >= -32768 && value <= 32767; };
@@ -73,7 +73,7 @@ std::optional<std::int16_t> Form1::versionNumber(AppVersion version)
     return static_cast<std::int16_t>(total);
 }
 
-bool Form1::SaveSettings()
+bool TrayProgram::SaveSettings()
 {
     SettingsStore& store = m_platform.store;
     const auto saved = [&](std::string_view key, std::string_view text) {
@@ -85,11 +85,11 @@ bool Form1::SaveSettings()
         return false;
     };
     for (int i = 0; i < 4; ++i) {
-        if (!saved(kFieldKeys[i], m_controls.Text1[i]))
+        if (!saved(kFieldKeys[i], m_controls.motionFields[i]))
             return false;
     }
     for (int i = 0; i < 2; ++i) {
-        if (!saved(kCheckKeys[i], decimalText(m_controls.chkDefault[i])))
+        if (!saved(kCheckKeys[i], decimalText(m_controls.optionChecks[i])))
             return false;
     }
     const auto version = versionNumber(m_platform.version);

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/form_event_sink.h"
-#include "platform/form_layout.h"
+#include "platform/program_event_sink.h"
+#include "platform/window_layout.h"
 
 /// A slider's range and steps, and its value (always within the range).
 struct SliderControl {
@@ -24,27 +24,31 @@ inline constexpr const char* kCaptionTurnOff = "&Turn Off";
 /// that is missing reads as.
 inline constexpr std::array<std::int16_t, 4> kRowDefaults{25, 80, 250, 25};
 
+/// The row of the tick interval, and the check box that starts pointer control on.
+inline constexpr int kTickIntervalRow = 3;
+inline constexpr int kStartOnCheck = 0;
+
 /// The repeating timer of the window: the enabled flag and the interval in ms, which starts
 /// at the refresh row's default.
 struct TimerControl {
     bool enabled = false;
-    std::int32_t interval = kRowDefaults[3];
+    std::int32_t interval = kRowDefaults[kTickIntervalRow];
 };
 
 /// The settings window as created: its caption, client area and every control with its
 /// place, tab order, range, initial value and caption, then the popup menu. The one place
-/// these facts are written: the views build themselves from it, FormControls starts from it.
-const FormLayout& form1Layout();
+/// these facts are written: the views build themselves from it, WindowControls starts from it.
+const WindowLayout& settingsWindowLayout();
 
-/// The window's controls as the logic holds them, as created from form1Layout().
-struct FormControls {
-    FormControls();
+/// The window's controls as the logic holds them, as created from settingsWindowLayout().
+struct WindowControls {
+    WindowControls();
 
-    std::array<std::string, 4> Text1;
-    std::array<SliderControl, 4> HScroll1;
-    std::array<std::int16_t, 2> chkDefault{};
-    std::string cmdOnOffCaption;
-    std::string mnuOnOffCaption;
+    std::array<std::string, 4> motionFields;
+    std::array<SliderControl, 4> motionSliders;
+    std::array<std::int16_t, 2> optionChecks{};
+    std::string onOffButtonCaption;
+    std::string onOffMenuCaption;
     std::string caption;
-    TimerControl Timer1{};
+    TimerControl tickTimer{};
 };

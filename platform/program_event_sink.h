@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "platform/form_layout.h"
 #include "platform/instance_lock.h"
 #include "platform/repeating_timer.h"
+#include "platform/window_layout.h"
 
 /// How the user moved a slider, for backends whose sliders report raw scroll actions.
 enum class ScrollAction { ArrowLeft, ArrowRight, PageLeft, PageRight, ToMinimum, ToMaximum, ThumbReleased };
@@ -19,22 +19,22 @@ enum class TrayEvent : std::uint8_t { LeftDoubleClick, RightButtonUp };
 /// window logic implements it; each backend is handed it through setEventSink() on its
 /// interface and drops events while it has none. Every call comes on the UI thread, never
 /// in the middle of another, and is harmless after the program ended.
-class FormEventSink : public TimerTickSink {
+class ProgramEventSink : public TimerTickSink {
 public:
-    virtual ~FormEventSink() = default;
+    virtual ~ProgramEventSink() = default;
     /// A button was pressed or a popup item chosen.
     virtual void controlClicked(ControlName control) = 0;
     /// The user moved slider |index| to |value| (arrow, track, keyboard, thumb released).
-    virtual void HScroll1_UserChange(int index, int value) = 0;
+    virtual void motionSliderMoved(int index, int value) = 0;
     /// The same as a raw scroll action; |thumbPosition| counts only for ThumbReleased.
-    virtual void HScroll1_Scroll(int index, ScrollAction action, int thumbPosition) = 0;
+    virtual void motionSliderScrolled(int index, ScrollAction action, int thumbPosition) = 0;
     /// The user set check box |index| to |value| (0 or 1).
-    virtual void chkDefault_UserChange(int index, int value) = 0;
+    virtual void optionCheckChanged(int index, int value) = 0;
     virtual void trayEvent(TrayEvent event) = 0;
     /// The window's close box.
     virtual void closeRequested() = 0;
     /// The window was minimized or restored.
-    virtual void Form_Resize() = 0;
+    virtual void windowResized() = 0;
     /// The system asks the program to end (session end, logout, shutdown, SIGTERM).
     virtual void sessionEnding() = 0;
     /// After a resume or unlock: the system may have dropped the key capture. Also once the

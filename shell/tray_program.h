@@ -9,20 +9,21 @@
 #include "engine/pavro_state.h"
 #include "platform/app_version.h"
 #include "platform/error_stream.h"
-#include "platform/form_event_sink.h"
-#include "platform/instance_lock.h"
 #include "platform/input_loop.h"
+#include "platform/instance_lock.h"
+#include "platform/program_event_sink.h"
 #include "platform/repeating_timer.h"
 #include "platform/settings_store.h"
 #include "platform/settings_view.h"
+#include "platform/test_peer.h"
 #include "platform/tray_icon.h"
-#include "shell/form_controls.h"
+#include "shell/window_controls.h"
 
 inline constexpr std::string_view kAppName = "Pavro";
 inline constexpr std::string_view kSectionName = "Settings";
 
-/// What the program runs on. Every reference must outlive the Form1 that holds it.
-struct FormPlatform {
+/// What the program runs on. Every reference must outlive the TrayProgram that holds it.
+struct ProgramPlatform {
     /// The key path: capture, button and pointer live on the input loop's thread.
     InputLoop& input;
     SettingsStore& store;
@@ -37,25 +38,25 @@ struct FormPlatform {
     ErrorStream errors;
 };
 
-/// The program's one window and everything that hangs off it: the settings controls, the
-/// timer, the tray icon and the popup menu, the start-up and the exit. It owns every
-/// control's state and mirrors each change to the view. It is the event sink of the view,
-/// the tray icon and the timer from its construction to its destruction: the backends
-/// report the user's actions and the platform's events through it, all on the UI thread.
+/// The program's UI thread: the start-up and the exit, the tray icon and its popup menu, the
+/// settings window's controls (it owns their state and mirrors each change to the view), the
+/// settings store and the following of the on/off state that later launches store. It is the
+/// event sink of the view, the tray icon and the timer from its construction to its
+/// destruction: the backends report the user's actions and the platform's events through it.
 ///
-/// The keys, the button and the pointer's motion are the input loop's: the form switches it,
+/// The keys, the button and the pointer's motion are the input loop's: this class switches it,
 /// renews or suspends its capture and hands it the motion values, and never waits for a key.
 ///
-/// Timer1 keeps the enabled flag and the interval the motion values are computed from; the
+/// tickTimer keeps the enabled flag and the interval the motion values are computed from; the
 /// platform timer under it polls the store, and runs only while that can follow something:
 /// while a change to the store waits for its poll, or always when the store can't be watched.
-class Form1 final : public FormEventSink {
+class TrayProgram final : public ProgramEventSink {
 public:
-    /// Builds the view's controls from form1Layout() and becomes the backends' event sink.
-    explicit Form1(FormPlatform platform);
-    ~Form1() override;
-    Form1(const Form1&) = delete;
-    Form1& operator=(const Form1&) = delete;
+    /// Builds the view's controls from settingsWindowLayout() and becomes the backends' event sink.
+    explicit TrayProgram(ProgramPlatform platform);
+    ~TrayProgram() override;
+    TrayProgram(const TrayProgram&) = delete;
+    TrayProgram& operator=(const TrayProgram&) = delete;
 
     // --- Start-up and exit ---
     /// Start-up, or for a second copy the on/off toggle and the end. Afterwards ended()
@@ -63,11 +64,10 @@ public:
     /// shows its settings window, or with none running this copy starts and shows its own;
     /// Exit: the running copy ends as "&Exit" does, and with none running nothing starts (exit
     /// code 1, and exitReason() says so).
-    void Form_Load(LaunchRequest request = LaunchRequest::SwitchOnOff);
-    /// Unload with a cancel flag (0 on entry): the real exit when QuitRequested, else hide
-    /// and set Cancel to 1.
-    void Form_Unload(std::int16_t& Cancel);
-    /// The close box: runs Form_Unload, which hides the window and cancels.
+    void onStartup(LaunchRequest request = LaunchRequest::SwitchOnOff);
+    /// The window's unload: the real exit when QuitRequested, else the window only hides.
+    void unloadWindow();
+    /// The close box: runs unloadWindow, which only hides the window.
     void closeRequested() override;
     /// The system asks the program to end (session end, logout, shutdown, SIGTERM):
     /// the real exit, as "&Exit" does. Harmless after the program already ended.
@@ -88,24 +88,19 @@ public:
     const std::string& exitReason() const { return m_exitReason; }
 
     // --- The user's and the platform's events ---
-    void Form_Resize() override;
+    void windowResized() override;
     /// A double click switches pointer control; the right button pops up the menu.
     void trayEvent(TrayEvent event) override;
     /// Runs the click handler of a button or popup item.
     void controlClicked(ControlName control) override;
-    void mnuOnOff_Click();
-    void mnuSettings_Click();
-    void mnuExit_Click();
-    void cmdOnOff_Click();
-    void cmdDefault_Click();
     /// The user moved slider |index| to |value| (arrow, track, keyboard, thumb released).
-    void HScroll1_UserChange(int index, int value) override;
+    void motionSliderMoved(int index, int value) override;
     /// The same, as a raw scroll action; the thumb position counts only for ThumbReleased.
-    void HScroll1_Scroll(int index, ScrollAction action, int thumbPosition = 0) override;
+    void motionSliderScrolled(int index, ScrollAction action, int thumbPosition = 0) override;
     /// The user set check box |index| to |value| (0 or 1).
-    void chkDefault_UserChange(int index, int value) override;
+    void optionCheckChanged(int index, int value) override;
     /// The store's poll (and, while the store can't be watched, its regular reading).
-    void Timer1_Timer() override;
+    void timerTicked() override;
     /// After a resume or unlock: reinstalls a capture the system may have dropped, while on.
     void renewKeyCapture() override;
     void inputMayBeOutOfReach() override;
@@ -118,19 +113,26 @@ public:
     /// timer was resting. |watching| false: from now on every tick polls.
     void storeChanged(bool watching) override;
 
-    // --- The controls, as the other parts read and write them ---
-    /// Sets a field's text; a change runs Text1_Change at once.
-    void setText1(int index, std::string_view text);
-    /// Sets a slider's value (clamped to its range); a change runs HScroll1_Change at once.
-    void setHScroll1(int index, std::int16_t value);
-    /// Sets a check box's value; false (and nothing changed) unless it is 0, 1 or 2.
-    bool setChkDefault(int index, std::int16_t value);
-    void Text1_Change(std::int16_t index);
-    void HScroll1_Change(std::int16_t index);
+private:
+    friend struct TestPeer<TrayProgram>;
 
-    const FormControls& controls() const { return m_controls; }
-    const PavroState& state() const { return m_state; }
-    PavroState& state() { return m_state; }
+    // --- The handlers of the buttons and menu items (controlClicked runs them) ---
+    void switchPointerControl();
+    void showSettingsWindow();
+    void exitProgram();
+    void onOffButtonClicked();
+    void restoreDefaults();
+
+    // --- The controls, the settings store and the state ---
+    /// Sets a field's text; a change runs motionFieldChanged at once.
+    void setMotionField(int index, std::string_view text);
+    /// Sets a slider's value (clamped to its range); a change runs motionSliderChanged at once.
+    void setMotionSlider(int index, std::int16_t value);
+    /// Sets a check box's value; false (and nothing changed) unless it is 0, 1 or 2.
+    bool setOptionCheck(int index, std::int16_t value);
+    void motionFieldChanged(std::int16_t index);
+    void motionSliderChanged(std::int16_t index);
+
 
     // --- Settings store operations ---
     void LoadSettings();
@@ -146,7 +148,6 @@ public:
     /// nullopt when any step overflows.
     static std::optional<std::int16_t> versionNumber(AppVersion version);
 
-private:
     void secondInstanceToggle();
     void forwardToRunningCopy(LaunchRequest request);
     /// A later launch's end: it never loaded the settings and owns no icon or capture.
@@ -168,9 +169,9 @@ private:
     void tellStoreFailure();
     std::string readSetting(std::string_view key, std::string_view fallback, bool& ok);
 
-    FormPlatform m_platform;
+    ProgramPlatform m_platform;
     PavroState m_state;
-    FormControls m_controls;
+    WindowControls m_controls;
     bool m_ended = false;
     bool m_exitSaveFailed = false;
     bool m_captureFailureReported = false;

@@ -1,4 +1,4 @@
-#include "shell/form1.h"
+#include "shell/tray_program.h"
 
 #include <algorithm>
 #include <exception>
@@ -39,12 +39,12 @@ void skipOnFailure(Step&& step)
 
 } // namespace
 
-Form1::Form1(FormPlatform platform)
+TrayProgram::TrayProgram(ProgramPlatform platform)
     : m_platform(std::move(platform))
 {
     // The view and the controls both start from the one layout, so they agree from the start.
-    m_platform.view.createControls(form1Layout());
-    m_platform.timer.setPeriod(TimerPeriodFor(m_controls.Timer1.interval));
+    m_platform.view.createControls(settingsWindowLayout());
+    m_platform.timer.setPeriod(TimerPeriodFor(m_controls.tickTimer.interval));
     m_platform.timer.setEnabled(false);
     m_platform.view.setEventSink(this);
     m_platform.tray.setEventSink(this);
@@ -52,7 +52,7 @@ Form1::Form1(FormPlatform platform)
     m_platform.instance.setEventSink(this);
 }
 
-Form1::~Form1()
+TrayProgram::~TrayProgram()
 {
     m_platform.instance.setEventSink(nullptr);
     m_platform.store.watch(nullptr);
@@ -64,7 +64,7 @@ Form1::~Form1()
 // ---------------------------------------------------------------------------------------
 // Start-up and exit
 
-void Form1::Form_Load(LaunchRequest request)
+void TrayProgram::onStartup(LaunchRequest request)
 {
     if (!m_platform.instance.tryAcquire()) {
         if (request == LaunchRequest::SwitchOnOff)
@@ -79,8 +79,8 @@ void Form1::Form_Load(LaunchRequest request)
         return;
     }
 
-    m_state.IsOn = kFalse;
-    cmdDefault_Click();
+    m_state.IsOn = false;
+    restoreDefaults();
     // The fields already hold the defaults when the window is created, so the assignments
     // above change nothing and recompute nothing; without this the motion values would stay
     // 0 whenever a stored field holds no number, and the pointer would never move.
@@ -89,7 +89,7 @@ void Form1::Form_Load(LaunchRequest request)
     RecalcMotion(-1);
     // Watched from before the first write, so no change of another process's goes unseen.
     m_storeWatched = m_platform.store.watch(this);
-    const std::string startState = decimalText(m_controls.chkDefault[0]);
+    const std::string startState = decimalText(m_controls.optionChecks[kStartOnCheck]);
     if (m_platform.store.save(kAppName, kSectionName, kOnOffKey, startState) == StoreStatus::Ok) {
         m_onOffSeen = {StoreStatus::Ok, startState};
     } else {
@@ -114,15 +114,15 @@ void Form1::Form_Load(LaunchRequest request)
     m_trayReady = true;
     tellStoreFailure();
 
-    if (m_controls.chkDefault[0] == 1) {
+    if (m_controls.optionChecks[kStartOnCheck] == 1) {
         m_platform.tray.modify(TrayImage::Active);
-        mnuOnOff_Click();
+        switchPointerControl();
     }
     if (request == LaunchRequest::ShowSettings)
-        mnuSettings_Click();
+        showSettingsWindow();
 }
 
-void Form1::forwardToRunningCopy(LaunchRequest request)
+void TrayProgram::forwardToRunningCopy(LaunchRequest request)
 {
     std::string reason;
     if (!m_platform.instance.forward(request, reason))
@@ -130,7 +130,7 @@ void Form1::forwardToRunningCopy(LaunchRequest request)
     endSecondInstance();
 }
 
-void Form1::failLaunch(std::string reason)
+void TrayProgram::failLaunch(std::string reason)
 {
     m_exitCode = 1;
     m_exitReason = std::move(reason);
@@ -138,7 +138,7 @@ void Form1::failLaunch(std::string reason)
         *m_platform.errors << m_exitReason << '\n';
 }
 
-bool Form1::instanceRequest(LaunchRequest request, std::string& reason)
+bool TrayProgram::instanceRequest(LaunchRequest request, std::string& reason)
 {
     if (m_ended) {
         reason = "the running copy is ending";
@@ -146,10 +146,10 @@ bool Form1::instanceRequest(LaunchRequest request, std::string& reason)
     }
     switch (request) {
     case LaunchRequest::ShowSettings:
-        mnuSettings_Click();
+        showSettingsWindow();
         return true;
     case LaunchRequest::Exit:
-        mnuExit_Click();
+        exitProgram();
         if (!m_exitSaveFailed)
             return true;
         reason = "the running copy ended, but could not save all its settings: " + m_saveError;
@@ -162,7 +162,7 @@ bool Form1::instanceRequest(LaunchRequest request, std::string& reason)
     return false;
 }
 
-void Form1::secondInstanceToggle()
+void TrayProgram::secondInstanceToggle()
 {
     // An unknown stored state (missing, unreadable, not a number) counts as off, so the
     // toggle asks the running copy to switch on.
@@ -183,17 +183,16 @@ void Form1::secondInstanceToggle()
     endSecondInstance();
 }
 
-void Form1::endSecondInstance()
+void TrayProgram::endSecondInstance()
 {
     m_secondInstance = true;
-    m_state.QuitRequested = kTrue;
-    std::int16_t cancel = 0;
-    Form_Unload(cancel);
+    m_state.QuitRequested = true;
+    unloadWindow();
 }
 
-void Form1::Form_Unload(std::int16_t& Cancel)
+void TrayProgram::unloadWindow()
 {
-    if (m_state.QuitRequested != kFalse) {
+    if (m_state.QuitRequested) {
         // A second copy never loaded the settings and owns no icon or capture: it must not
         // overwrite the user's settings with its untouched fields.
         if (!m_secondInstance)
@@ -203,10 +202,9 @@ void Form1::Form_Unload(std::int16_t& Cancel)
         return;
     }
     m_platform.view.hide();
-    Cancel = 1;
 }
 
-void Form1::realExitSteps()
+void TrayProgram::realExitSteps()
 {
     // The capture and its button go first: the save may wait for another process's hold on
     // the store, and keys typed meanwhile must reach the desktop, not a program that ends.
@@ -218,17 +216,16 @@ void Form1::realExitSteps()
     skipOnFailure([&] { m_platform.tray.remove(); });
 }
 
-void Form1::closeRequested()
+void TrayProgram::closeRequested()
 {
     if (m_ended)
         return;
-    std::int16_t cancel = 0;
-    Form_Unload(cancel);
+    unloadWindow();
 }
 
-void Form1::sessionEnding() { mnuExit_Click(); }
+void TrayProgram::sessionEnding() { exitProgram(); }
 
-void Form1::displayLost()
+void TrayProgram::displayLost()
 {
     if (m_ended)
         return;
@@ -244,19 +241,19 @@ void Form1::displayLost()
 // ---------------------------------------------------------------------------------------
 // Tray, menu, window
 
-void Form1::Form_Resize()
+void TrayProgram::windowResized()
 {
     if (m_platform.view.windowState() == WindowState::Minimized)
         m_platform.view.hide();
 }
 
-void Form1::trayEvent(TrayEvent event)
+void TrayProgram::trayEvent(TrayEvent event)
 {
     if (m_ended)
         return;
     switch (event) {
     case TrayEvent::LeftDoubleClick:
-        mnuOnOff_Click();
+        switchPointerControl();
         break;
     case TrayEvent::RightButtonUp:
         m_platform.view.setForeground();
@@ -265,28 +262,28 @@ void Form1::trayEvent(TrayEvent event)
     }
 }
 
-void Form1::controlClicked(ControlName control)
+void TrayProgram::controlClicked(ControlName control)
 {
     switch (control) {
-    case ControlName::cmdOnOff: cmdOnOff_Click(); break;
-    case ControlName::cmdDefault: cmdDefault_Click(); break;
-    case ControlName::mnuOnOff: mnuOnOff_Click(); break;
-    case ControlName::mnuSettings: mnuSettings_Click(); break;
-    case ControlName::mnuExit: mnuExit_Click(); break;
+    case ControlName::OnOffButton: onOffButtonClicked(); break;
+    case ControlName::DefaultsButton: restoreDefaults(); break;
+    case ControlName::OnOffMenuItem: switchPointerControl(); break;
+    case ControlName::SettingsMenuItem: showSettingsWindow(); break;
+    case ControlName::ExitMenuItem: exitProgram(); break;
     default: break;
     }
 }
 
-void Form1::mnuOnOff_Click()
+void TrayProgram::switchPointerControl()
 {
     // Events a backend still delivers after the exit find nothing to switch.
     if (m_ended)
         return;
-    m_state.IsOn = static_cast<std::int16_t>(~m_state.IsOn);
+    m_state.IsOn = !m_state.IsOn;
     const char* stateText = nullptr;
     bool captureFailed = false;
     std::string reason;
-    if (m_state.IsOn != 0) {
+    if (m_state.IsOn) {
         captureFailed = !m_platform.input.switchOn(reason);
         setOnOffCaptions(kCaptionTurnOff);
         stateText = "1";
@@ -296,20 +293,20 @@ void Form1::mnuOnOff_Click()
         stateText = "0";
     }
     storeOnOff(stateText);
-    m_platform.tray.modify(m_state.IsOn != 0 ? TrayImage::Active : TrayImage::Inactive);
+    m_platform.tray.modify(m_state.IsOn ? TrayImage::Active : TrayImage::Inactive);
     if (captureFailed)
         reportCaptureFailure(reason);
 }
 
-void Form1::setOnOffCaptions(const char* caption)
+void TrayProgram::setOnOffCaptions(const char* caption)
 {
-    m_controls.mnuOnOffCaption = caption;
+    m_controls.onOffMenuCaption = caption;
     m_platform.view.setMenuOnOffCaption(caption);
-    m_controls.cmdOnOffCaption = caption;
+    m_controls.onOffButtonCaption = caption;
     m_platform.view.setButtonOnOffCaption(caption);
 }
 
-void Form1::reportCaptureFailure(const std::string& reason)
+void TrayProgram::reportCaptureFailure(const std::string& reason)
 {
     if (m_captureFailureReported)
         return;
@@ -320,7 +317,7 @@ void Form1::reportCaptureFailure(const std::string& reason)
         *m_platform.errors << "Pavro: " << kCaptureFailureText << ": " << reason << '\n';
 }
 
-void Form1::storeOnOff(const std::string& stateText)
+void TrayProgram::storeOnOff(const std::string& stateText)
 {
     bool written = false;
     const StoreStatus status = m_platform.store.update(
@@ -340,7 +337,7 @@ void Form1::storeOnOff(const std::string& stateText)
         m_onOffSeen = {StoreStatus::Ok, stateText};
 }
 
-void Form1::noteStoreFailure(std::string_view what)
+void TrayProgram::noteStoreFailure(std::string_view what)
 {
     if (!m_storeFailure.empty())
         return;
@@ -349,7 +346,7 @@ void Form1::noteStoreFailure(std::string_view what)
     tellStoreFailure();
 }
 
-void Form1::tellStoreFailure()
+void TrayProgram::tellStoreFailure()
 {
     if (!m_trayReady || m_storeFailureTold || m_storeFailure.empty())
         return;
@@ -359,28 +356,28 @@ void Form1::tellStoreFailure()
         *m_platform.errors << "Pavro: " << m_storeFailure << '\n';
 }
 
-void Form1::renewKeyCapture()
+void TrayProgram::renewKeyCapture()
 {
-    if (m_ended || m_state.IsOn == kFalse)
+    if (m_ended || !m_state.IsOn)
         return;
     std::string reason;
     if (!m_platform.input.renewCapture(reason))
         reportCaptureFailure(reason);
 }
 
-void Form1::inputMayBeOutOfReach()
+void TrayProgram::inputMayBeOutOfReach()
 {
-    if (!m_ended && m_state.IsOn == kTrue)
+    if (!m_ended && m_state.IsOn)
         m_platform.input.releaseHeldIfOutOfReach();
 }
 
-void Form1::suspendKeyCapture()
+void TrayProgram::suspendKeyCapture()
 {
     if (!m_ended)
         m_platform.input.suspendCapture();
 }
 
-void Form1::mnuSettings_Click()
+void TrayProgram::showSettingsWindow()
 {
     if (m_ended)
         return;
@@ -389,23 +386,22 @@ void Form1::mnuSettings_Click()
     m_platform.view.show();
 }
 
-void Form1::mnuExit_Click()
+void TrayProgram::exitProgram()
 {
     if (m_ended)
         return;
-    m_state.QuitRequested = kTrue;
-    std::int16_t cancel = 0;
-    Form_Unload(cancel);
+    m_state.QuitRequested = true;
+    unloadWindow();
 }
 
-void Form1::cmdOnOff_Click() { mnuOnOff_Click(); }
+void TrayProgram::onOffButtonClicked() { switchPointerControl(); }
 
 // ---------------------------------------------------------------------------------------
 // The ticker
 
-void Form1::Timer1_Timer()
+void TrayProgram::timerTicked()
 {
-    if (m_ended || !m_controls.Timer1.enabled)
+    if (m_ended || !m_controls.tickTimer.enabled)
         return;
     // A watched store that told of no change still holds what this copy last saw there: the
     // poll would follow nothing, so it is left out.
@@ -421,15 +417,16 @@ void Form1::Timer1_Timer()
     if (follow) {
         // The interval goes to the input loop ahead of the switch: keys pressed while the
         // switch still writes the store already tick at it.
-        const auto switchedTo = static_cast<std::int16_t>(~m_state.IsOn);
-        if (auto interval = IntervalAfterPollSwitch(switchedTo, m_controls.Text1[3], m_platform.decimalSeparator))
+        const auto switchedTo = !m_state.IsOn;
+        const std::string& refresh = m_controls.motionFields[kTickIntervalRow];
+        if (auto interval = IntervalAfterPollSwitch(switchedTo, refresh, m_platform.decimalSeparator))
             setTimerInterval(*interval);
-        mnuOnOff_Click();
+        switchPointerControl();
     }
     updateTicking();
 }
 
-void Form1::storeChanged(bool watching)
+void TrayProgram::storeChanged(bool watching)
 {
     if (m_ended)
         return;
@@ -437,91 +434,91 @@ void Form1::storeChanged(bool watching)
         m_storeWatched = false;
     m_pollPending = true;
     // A running timer polls at its next tick; a resting one polls at once. Before the start-up
-    // enabled Timer1, its first tick polls.
-    if (m_controls.Timer1.enabled && !m_ticking)
+    // enabled tickTimer, its first tick polls.
+    if (m_controls.tickTimer.enabled && !m_ticking)
         pollAtOnce();
 }
 
-void Form1::pollAtOnce()
+void TrayProgram::pollAtOnce()
 {
     m_ticking = true;
     m_platform.timer.startNow();
 }
 
-void Form1::updateTicking()
+void TrayProgram::updateTicking()
 {
-    const bool needed = !m_ended && m_controls.Timer1.enabled && (!m_storeWatched || m_pollPending);
+    const bool needed = !m_ended && m_controls.tickTimer.enabled && (!m_storeWatched || m_pollPending);
     if (needed == m_ticking)
         return;
     m_ticking = needed;
     m_platform.timer.setEnabled(needed);
 }
 
-void Form1::setTimerInterval(std::int32_t interval)
+void TrayProgram::setTimerInterval(std::int32_t interval)
 {
-    if (m_controls.Timer1.interval == interval)
+    if (m_controls.tickTimer.interval == interval)
         return;
-    m_controls.Timer1.interval = interval;
+    m_controls.tickTimer.interval = interval;
     m_platform.timer.setPeriod(TimerPeriodFor(interval));
     postMotion();
 }
 
-void Form1::postMotion()
+void TrayProgram::postMotion()
 {
-    m_platform.input.setMotion({m_state.StdStep, m_state.FastStep, m_state.FastAfter, m_controls.Timer1.interval});
+    m_platform.input.setMotion({m_state.StdStep, m_state.FastStep, m_state.FastAfter, m_controls.tickTimer.interval});
 }
 
-void Form1::setTimerEnabled(bool enabled)
+void TrayProgram::setTimerEnabled(bool enabled)
 {
-    m_controls.Timer1.enabled = enabled;
+    m_controls.tickTimer.enabled = enabled;
     updateTicking();
 }
 
 // ---------------------------------------------------------------------------------------
 // Controls and their change events
 
-void Form1::setText1(int index, std::string_view text)
+void TrayProgram::setMotionField(int index, std::string_view text)
 {
-    if (index < 0 || index > 3 || m_controls.Text1[index] == text)
+    if (index < 0 || index > 3 || m_controls.motionFields[index] == text)
         return;
-    m_controls.Text1[index] = std::string(text);
+    m_controls.motionFields[index] = std::string(text);
     m_platform.view.setFieldText(index, text);
-    Text1_Change(static_cast<std::int16_t>(index));
+    motionFieldChanged(static_cast<std::int16_t>(index));
 }
 
-void Form1::Text1_Change(std::int16_t index) { RecalcMotion(index); }
+void TrayProgram::motionFieldChanged(std::int16_t index) { RecalcMotion(index); }
 
-void Form1::setHScroll1(int index, std::int16_t value)
+void TrayProgram::setMotionSlider(int index, std::int16_t value)
 {
     if (index < 0 || index > 3)
         return;
-    SliderControl& slider = m_controls.HScroll1[index];
+    SliderControl& slider = m_controls.motionSliders[index];
     value = std::clamp(value, slider.minimum, slider.maximum);
     if (slider.value == value)
         return;
     slider.value = value;
     m_platform.view.setSliderValue(index, value);
-    HScroll1_Change(static_cast<std::int16_t>(index));
+    motionSliderChanged(static_cast<std::int16_t>(index));
 }
 
-void Form1::HScroll1_Change(std::int16_t index)
+void TrayProgram::motionSliderChanged(std::int16_t index)
 {
-    setText1(index, decimalText(m_controls.HScroll1[index].value));
+    setMotionField(index, decimalText(m_controls.motionSliders[index].value));
 }
 
-void Form1::HScroll1_UserChange(int index, int value)
-{
-    if (index < 0 || index > 3 || m_ended)
-        return;
-    const SliderControl& slider = m_controls.HScroll1[index];
-    setHScroll1(index, static_cast<std::int16_t>(std::clamp<int>(value, slider.minimum, slider.maximum)));
-}
-
-void Form1::HScroll1_Scroll(int index, ScrollAction action, int thumbPosition)
+void TrayProgram::motionSliderMoved(int index, int value)
 {
     if (index < 0 || index > 3 || m_ended)
         return;
-    const SliderControl& slider = m_controls.HScroll1[index];
+    const SliderControl& slider = m_controls.motionSliders[index];
+    setMotionSlider(index, static_cast<std::int16_t>(std::clamp<int>(value, slider.minimum, slider.maximum)));
+}
+
+void TrayProgram::motionSliderScrolled(int index, ScrollAction action, int thumbPosition)
+{
+    if (index < 0 || index > 3 || m_ended)
+        return;
+    const SliderControl& slider = m_controls.motionSliders[index];
     int value = slider.value;
     switch (action) {
     case ScrollAction::ArrowLeft: value -= slider.arrowStep; break;
@@ -532,32 +529,32 @@ void Form1::HScroll1_Scroll(int index, ScrollAction action, int thumbPosition)
     case ScrollAction::ToMaximum: value = slider.maximum; break;
     case ScrollAction::ThumbReleased: value = thumbPosition; break;
     }
-    HScroll1_UserChange(index, value);
+    motionSliderMoved(index, value);
 }
 
-bool Form1::setChkDefault(int index, std::int16_t value)
+bool TrayProgram::setOptionCheck(int index, std::int16_t value)
 {
     if (index < 0 || index > 1 || value < 0 || value > 2)
         return false;
-    if (m_controls.chkDefault[index] != value) {
-        m_controls.chkDefault[index] = value;
+    if (m_controls.optionChecks[index] != value) {
+        m_controls.optionChecks[index] = value;
         m_platform.view.setCheckValue(index, value);
     }
     return true;
 }
 
-void Form1::chkDefault_UserChange(int index, int value)
+void TrayProgram::optionCheckChanged(int index, int value)
 {
     if (m_ended || value < 0 || value > 2)
         return;
-    setChkDefault(index, static_cast<std::int16_t>(value));
+    setOptionCheck(index, static_cast<std::int16_t>(value));
 }
 
-void Form1::RecalcMotion(std::int16_t index)
+void TrayProgram::RecalcMotion(std::int16_t index)
 {
-    const auto interval = ComputeMotion(index, m_controls.Text1, m_platform.decimalSeparator, m_state,
-                                        m_controls.Timer1.interval);
-    if (interval && *interval != m_controls.Timer1.interval)
+    const auto interval = ComputeMotion(index, m_controls.motionFields, m_platform.decimalSeparator, m_state,
+                                        m_controls.tickTimer.interval);
+    if (interval && *interval != m_controls.tickTimer.interval)
         setTimerInterval(*interval);
     else
         postMotion();

@@ -7,15 +7,15 @@
 /// The controls of the settings window and of its popup menu. Arrays of controls share one
 /// name and are told apart by ControlSpec::index.
 enum class ControlName : std::uint8_t {
-    Text1,       ///< the four number fields, disabled
-    cmdOnOff,
-    lblName,     ///< the four row labels
-    chkDefault,  ///< 0 "start with pointer control on", 1 the hidden scancode option
-    cmdDefault,
-    HScroll1,    ///< the four sliders
-    mnuOnOff,
-    mnuSettings,
-    mnuExit,
+    MotionField,   ///< the four number fields, disabled
+    OnOffButton,
+    MotionLabel,   ///< the four row labels
+    OptionCheck,   ///< 0 "start with pointer control on", 1 the hidden scancode option
+    DefaultsButton,
+    MotionSlider,  ///< the four sliders
+    OnOffMenuItem,
+    SettingsMenuItem,
+    ExitMenuItem,
 };
 
 enum class ControlKind : std::uint8_t { TextBox, Button, Label, CheckBox, Slider, MenuItem };
@@ -54,7 +54,7 @@ struct ControlSpec {
 /// The whole settings window: its caption, client area in twips and its controls in tab
 /// order, then the popup menu's items in menu order. A view builds itself from this, in
 /// this order, and reports the user's actions by ControlName and index.
-struct FormLayout {
+struct WindowLayout {
     std::string_view caption;
     int clientWidth = 0;
     int clientHeight = 0;
