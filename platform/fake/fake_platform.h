@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/app_version.h"
-#include "platform/inline_input_loop.h"
+#include "platform/fake/inline_input_loop.h"
 #include "platform/input_injector.h"
 #include "platform/instance_lock.h"
 #include "platform/key_event_source.h"

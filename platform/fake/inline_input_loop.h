@@ -4,9 +4,9 @@
 
 #include "platform/input_loop.h"
 
-/// An input loop that runs the core on the calling thread: every call answers at once. What is
-/// left to the loop itself is the timing, in afterChange(), called after every call that may
-/// have changed when the next tick is due.
+/// An input loop that runs the core on the calling thread, for tests: every call answers at
+/// once. What is left to the loop itself is the timing, in afterChange(), called after every
+/// call that may have changed when the next tick is due.
 class InlineInputLoop : public InputLoop {
 public:
     /// The core to run; before any other call.
