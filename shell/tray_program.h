@@ -17,10 +17,9 @@
 #include "platform/settings_view.h"
 #include "platform/test_peer.h"
 #include "platform/tray_icon.h"
+#include "shell/on_off_follower.h"
+#include "shell/store_location.h"
 #include "shell/window_controls.h"
-
-inline constexpr std::string_view kAppName = "Pavro";
-inline constexpr std::string_view kSectionName = "Settings";
 
 /// What the program runs on. Every reference must outlive the TrayProgram that holds it.
 struct ProgramPlatform {
@@ -40,16 +39,22 @@ struct ProgramPlatform {
 
 /// The program's UI thread: the start-up and the exit, the tray icon and its popup menu, the
 /// settings window's controls (it owns their state and mirrors each change to the view), the
-/// settings store and the following of the on/off state that later launches store. It is the
-/// event sink of the view, the tray icon and the timer from its construction to its
-/// destruction: the backends report the user's actions and the platform's events through it.
+/// settings store and, through OnOffFollower, the following of the on/off state that later
+/// launches store. It is the event sink of the view, the tray icon and the timer from its
+/// construction to its destruction: the backends report the user's actions and the
+/// platform's events through it.
+///
+/// Its jobs live in one file each: tray_program.cpp (the wiring, the tray, the menu, the
+/// window and the switch), tray_program_startup.cpp (the start-up, a later launch and the
+/// exit), tray_program_controls.cpp (the controls, their change events and the motion
+/// values) and tray_program_settings.cpp (loading and saving the settings, store failures).
 ///
 /// The keys, the button and the pointer's motion are the input loop's: this class switches it,
 /// renews or suspends its capture and hands it the motion values, and never waits for a key.
 ///
 /// tickTimer keeps the enabled flag and the interval the motion values are computed from; the
-/// platform timer under it polls the store, and runs only while that can follow something:
-/// while a change to the store waits for its poll, or always when the store can't be watched.
+/// platform timer under it polls the store, and OnOffFollower runs it only while that can
+/// follow something.
 class TrayProgram final : public ProgramEventSink {
 public:
     /// Builds the view's controls from settingsWindowLayout() and becomes the backends' event sink.
@@ -116,14 +121,30 @@ public:
 private:
     friend struct TestPeer<TrayProgram>;
 
-    // --- The handlers of the buttons and menu items (controlClicked runs them) ---
+    // --- tray_program.cpp: the handlers of the buttons and menu items (controlClicked runs
+    // them), the switch and its captions, the capture's failure ---
     void switchPointerControl();
     void showSettingsWindow();
     void exitProgram();
     void onOffButtonClicked();
-    void restoreDefaults();
+    void setOnOffCaptions(const char* caption);
+    void reportCaptureFailure(const std::string& reason);
+    /// Runs or rests the platform timer for what the ticks have to do now.
+    void updateTicking();
+    /// "what: reason", or just what when no reason is known.
+    static std::string withReason(std::string_view what, const std::string& reason);
 
-    // --- The controls, the settings store and the state ---
+    // --- tray_program_startup.cpp: a later launch and the exit ---
+    /// A later launch with nothing to forward: flips the stored on/off state and ends.
+    void secondInstanceToggle();
+    void forwardToRunningCopy(LaunchRequest request);
+    /// A later launch's end: it never loaded the settings and owns no icon or capture.
+    void endSecondInstance();
+    void failLaunch(std::string reason);
+    void realExitSteps();
+
+    // --- tray_program_controls.cpp: the controls and the motion values ---
+    void restoreDefaults();
     /// Sets a field's text; a change runs motionFieldChanged at once.
     void setMotionField(int index, std::string_view text);
     /// Sets a slider's value (clamped to its range); a change runs motionSliderChanged at once.
@@ -132,63 +153,42 @@ private:
     bool setOptionCheck(int index, std::int16_t value);
     void motionFieldChanged(std::int16_t index);
     void motionSliderChanged(std::int16_t index);
+    /// Recomputes the motion values from the fields (ComputeMotion), applies a new tick
+    /// interval to the timer and hands both to the input loop.
+    void RecalcMotion(std::int16_t index);
+    void setTimerInterval(std::int32_t interval);
+    void setTimerEnabled(bool enabled);
+    /// Hands the input loop the motion values as they stand.
+    void postMotion();
 
-
-    // --- Settings store operations ---
+    // --- tray_program_settings.cpp: the settings store ---
     void LoadSettings();
     /// Writes the seven keys; false at the first failing write or on a version overflow
     /// (the keys written before stay written), with saveError() saying why.
     bool SaveSettings();
     const std::string& saveError() const { return m_saveError; }
-    /// Recomputes the motion values from the fields (ComputeMotion), applies a new tick
-    /// interval to the timer and hands both to the input loop.
-    void RecalcMotion(std::int16_t index);
-
     /// "version" as stored: major * 10000 + minor * 100 + revision in 16-bit arithmetic,
     /// nullopt when any step overflows.
     static std::optional<std::int16_t> versionNumber(AppVersion version);
-
-    void secondInstanceToggle();
-    void forwardToRunningCopy(LaunchRequest request);
-    /// A later launch's end: it never loaded the settings and owns no icon or capture.
-    void endSecondInstance();
-    void failLaunch(std::string reason);
-    void realExitSteps();
-    void setTimerInterval(std::int32_t interval);
-    void setTimerEnabled(bool enabled);
-    /// Runs or rests the platform timer for what the ticks have to do now.
-    void updateTicking();
-    /// Runs the platform timer with a tick as soon as the current handler returns.
-    void pollAtOnce();
-    /// Hands the input loop the motion values as they stand.
-    void postMotion();
-    void setOnOffCaptions(const char* caption);
-    void reportCaptureFailure(const std::string& reason);
-    void storeOnOff(const std::string& stateText);
+    std::string readSetting(std::string_view key, std::string_view fallback, bool& ok);
+    /// Keeps the first store failure (|what| and the store's reason) and tells it once the
+    /// tray icon is there.
     void noteStoreFailure(std::string_view what);
     void tellStoreFailure();
-    std::string readSetting(std::string_view key, std::string_view fallback, bool& ok);
 
     ProgramPlatform m_platform;
     PavroState m_state;
     WindowControls m_controls;
+    OnOffFollower m_onOff;
     bool m_ended = false;
     bool m_exitSaveFailed = false;
     bool m_captureFailureReported = false;
     bool m_secondInstance = false;
-    /// "OnOff" as this copy last read or stored it: only a different value is a request.
-    StoredText m_onOffSeen;
     /// The first store failure, told once the tray icon is there to tell it.
     std::string m_storeFailure;
     bool m_storeFailureTold = false;
     bool m_trayReady = false;
     std::string m_saveError;
-    /// The store tells this copy of every change, so ticks need not poll it unasked.
-    bool m_storeWatched = false;
-    /// A change to the store that no tick has polled yet.
-    bool m_pollPending = false;
-    /// Whether the platform timer was last told to run.
-    bool m_ticking = false;
     int m_exitCode = 0;
     std::string m_exitReason;
 };

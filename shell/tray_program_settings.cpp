@@ -11,15 +11,6 @@ constexpr std::string_view kCheckKeys[2] = {"LoadStart", "ScanCode"};
 
 } // namespace
 
-void TrayProgram::restoreDefaults()
-{
-    for (int i = 0; i < 4; ++i)
-        setMotionField(i, decimalText(kRowDefaults[i]));
-    for (int i = 0; i < 4; ++i)
-        setMotionSlider(i, kRowDefaults[i]);
-    setOptionCheck(0, 0);
-}
-
 std::string TrayProgram::readSetting(std::string_view key, std::string_view fallback, bool& ok)
 {
     const StoredText stored = m_platform.store.read(kAppName, kSectionName, key);
@@ -98,4 +89,23 @@ bool TrayProgram::SaveSettings()
         return false;
     }
     return saved("version", decimalText(*version));
+}
+
+void TrayProgram::noteStoreFailure(std::string_view what)
+{
+    if (!m_storeFailure.empty())
+        return;
+    const std::string reason = m_platform.store.lastError();
+    m_storeFailure = withReason(what, reason);
+    tellStoreFailure();
+}
+
+void TrayProgram::tellStoreFailure()
+{
+    if (!m_trayReady || m_storeFailureTold || m_storeFailure.empty())
+        return;
+    m_storeFailureTold = true;
+    m_platform.tray.showMessage("Pavro", m_storeFailure);
+    if (m_platform.errors)
+        *m_platform.errors << "Pavro: " << m_storeFailure << '\n';
 }
