@@ -93,6 +93,8 @@ void TrayProgram::switchPointerControl()
     m_platform.tray.modify(m_state.IsOn ? TrayImage::Active : TrayImage::Inactive);
     if (captureFailed)
         reportCaptureFailure(reason);
+    // A later launch's request found while storing is left for the poll: it must run.
+    updateTicking();
 }
 
 void TrayProgram::setOnOffCaptions(const char* caption)

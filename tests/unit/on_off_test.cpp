@@ -84,6 +84,24 @@ TEST(SecondLaunch, TwoLaunchesBetweenTicksCancelOut)
     EXPECT_EQ(running->log().all(), Calls{"GetSetting OnOff"});
 }
 
+// A switch by the user that finds a later launch's request not yet followed leaves it stored,
+// and polls it even when the store's notice of it never came.
+TEST(SecondLaunch, ARequestFoundWhileSwitchingIsPolledWithoutANotice)
+{
+    Session session;
+    session.store.watchable = true;
+    auto running = session.launch();
+    session.launch();  // stores "1"; its notice is never delivered
+    running->program.controlClicked(ControlName::OnOffMenuItem);
+    EXPECT_TRUE(running->state().IsOn);
+    EXPECT_EQ(session.store.value("OnOff"), "1");
+    EXPECT_TRUE(running->platform.timer.enabled) << "the request must still be polled";
+    running->log().clear();
+    running->program.timerTicked();
+    EXPECT_EQ(running->log().only({"GetSetting", "SaveSetting"}), Calls{"GetSetting OnOff"});
+    EXPECT_TRUE(running->state().IsOn);
+}
+
 TEST(SecondLaunch, SimultaneousLaunchesLeaveOneRunningCopy)
 {
     Session session;
