@@ -2,13 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -24,22 +22,11 @@ namespace {
 
 std::string systemError(int error) { return std::strerror(error); }
 
-QtSettingsStore::FileIdentity identityOf(const struct stat& info)
+/// The same file, unchanged: the same inode, size and nanosecond modification time.
+bool sameFile(const struct stat& a, const struct stat& b)
 {
-    return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
-}
-
-/// Why |folder| can't hold this user's settings, or nothing when it can (or doesn't exist yet).
-std::optional<std::string> folderProblem(const std::string& folder)
-{
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0)
-        return errno == ENOENT ? std::nullopt : std::optional("cannot reach " + folder + ": " + systemError(errno));
-    if (!S_ISDIR(info.st_mode))
-        return folder + " is not a folder";
-    if (info.st_uid != ::geteuid())
-        return folder + " belongs to another user";
-    return std::nullopt;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
+        && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
 /// The regular file |path| names (a link followed), or nothing.
@@ -113,79 +100,63 @@ StoreStatus QtSettingsStore::fail(std::string error)
     return StoreStatus::Failed;
 }
 
-// Looks without opening anything: the folders must be the user's, the file a regular file (or
-// a link to one of the user's) within the size limit.
-QtSettingsStore::Found QtSettingsStore::inspect(const AppFile& entry, FileIdentity& identity)
+// Both folders must be the user's (or not exist yet).
+StoreStatus QtSettingsStore::checkFolders(const AppFile& entry)
 {
-    identity = {};
     for (const std::string* folder : {&entry.configHome, &entry.folder}) {
-        if (auto problem = folderProblem(*folder)) {
-            fail(*problem);
-            return Found::Refused;
+        struct stat info {};
+        if (::stat(folder->c_str(), &info) != 0) {
+            if (errno != ENOENT)
+                return fail("cannot reach " + *folder + ": " + systemError(errno));
+        } else if (!S_ISDIR(info.st_mode)) {
+            return fail(*folder + " is not a folder");
+        } else if (info.st_uid != ::geteuid()) {
+            return fail(*folder + " belongs to another user");
         }
     }
-    const std::string& name = entry.file;
-    struct stat info {};
-    if (::lstat(name.c_str(), &info) != 0) {
-        if (errno == ENOENT)
-            return Found::Missing;
-        fail("cannot reach " + name + ": " + systemError(errno));
-        return Found::Refused;
-    }
-    if (S_ISLNK(info.st_mode)) {
-        if (::stat(name.c_str(), &info) != 0) {
-            fail(name + " is a link to nothing usable: " + systemError(errno));
-            return Found::Refused;
-        }
-        if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
-            fail(name + " is a link to something other than a file of this user");
-            return Found::Refused;
-        }
-    } else if (!S_ISREG(info.st_mode)) {
-        fail(name + " is not a regular file");
-        return Found::Refused;
-    }
-    if (info.st_size > kMaxFileSize) {
-        fail(name + " is larger than 1 MB, too large for a settings file");
-        return Found::Refused;
-    }
-    identity = identityOf(info);
-    return Found::File;
+    return StoreStatus::Ok;
 }
 
-// Reads the file without waiting: a FIFO swapped in after inspect() gives no data rather than a
-// hang, and a file that grew past the limit meanwhile is refused. |identity| becomes that of
-// what was read, so a write that landed during the read makes the next read look again.
-std::optional<std::string> QtSettingsStore::load(const AppFile& entry, FileIdentity& identity)
+// Reads the file into |bytes| when it is safe to: a regular file, or a link to one of the user's,
+// of at most kMaxFileSize bytes. It is read without waiting: a FIFO swapped in after the check
+// gives no data rather than a hang, and a file that grew past the limit meanwhile is refused.
+// |seen| becomes what was read, so a write that landed during the read makes the next read look
+// again. Ok, Missing (no file), or Failed.
+StoreStatus QtSettingsStore::load(const AppFile& entry, std::string& bytes, struct stat& seen)
 {
+    if (checkFolders(entry) != StoreStatus::Ok)
+        return StoreStatus::Failed;
     const std::string& name = entry.file;
-    Descriptor file{::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    const std::string tooLarge = name + " is larger than 1 MB, too large for a settings file";
     struct stat info {};
-    if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
-        fail("cannot open " + name + ": " + systemError(errno));
-        return std::nullopt;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        fail(name + " is not a regular file");
-        return std::nullopt;
-    }
-    std::string bytes;
+    if (::lstat(name.c_str(), &info) != 0)
+        return errno == ENOENT ? StoreStatus::Missing : fail("cannot reach " + name + ": " + systemError(errno));
+    const bool link = S_ISLNK(info.st_mode);
+    if (link && ::stat(name.c_str(), &info) != 0)
+        return fail(name + " is a link to nothing usable: " + systemError(errno));
+    if (link && (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()))
+        return fail(name + " is a link to something other than a file of this user");
+    if (!S_ISREG(info.st_mode))
+        return fail(name + " is not a regular file");
+    if (info.st_size > kMaxFileSize)
+        return fail(tooLarge);
+
+    Descriptor file{::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    if (file.fd < 0 || ::fstat(file.fd, &seen) != 0)
+        return fail("cannot open " + name + ": " + systemError(errno));
+    if (!S_ISREG(seen.st_mode))
+        return fail(name + " is not a regular file");
     char chunk[16384];
     for (ssize_t got; (got = ::read(file.fd, chunk, sizeof chunk)) != 0;) {
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
-            fail("cannot read " + name + ": " + systemError(errno));
-            return std::nullopt;
-        }
-        if (static_cast<off_t>(bytes.size()) + got > kMaxFileSize) {
-            fail(name + " is larger than 1 MB, too large for a settings file");
-            return std::nullopt;
-        }
+        if (got < 0)
+            return fail("cannot read " + name + ": " + systemError(errno));
+        if (static_cast<off_t>(bytes.size()) + got > kMaxFileSize)
+            return fail(tooLarge);
         bytes.append(chunk, static_cast<std::size_t>(got));
     }
-    identity = identityOf(info);
-    return bytes;
+    return StoreStatus::Ok;
 }
 
 StoredText QtSettingsStore::read(std::string_view app, std::string_view section, std::string_view key)
@@ -195,17 +166,13 @@ StoredText QtSettingsStore::read(std::string_view app, std::string_view section,
     // The tick's common case, an unchanged file, costs one lstat(): everything else was checked
     // when the file was read.
     const auto now = regularFile(entry.file);
-    if (!entry.text || !now || !(identityOf(*now) == entry.identity)) {
+    if (!entry.text || !now || !sameFile(*now, entry.seen)) {
         entry.text.reset();
-        FileIdentity identity;
-        const Found found = inspect(entry, identity);
-        if (found != Found::File)
-            return {found == Found::Missing ? StoreStatus::Missing : StoreStatus::Failed, {}};
-        std::optional<std::string> bytes = load(entry, identity);
-        if (!bytes)
-            return {StoreStatus::Failed, {}};
-        entry.text = std::make_unique<SettingsFileText>(std::move(*bytes));
-        entry.identity = identity;
+        std::string bytes;
+        const StoreStatus loaded = load(entry, bytes, entry.seen);
+        if (loaded != StoreStatus::Ok)
+            return {loaded, {}};
+        entry.text = std::make_unique<SettingsFileText>(std::move(bytes));
     }
     return entry.text->value(section, key);
 }
@@ -214,10 +181,8 @@ StoredText QtSettingsStore::read(std::string_view app, std::string_view section,
 // write in between. Waiting is bounded: the holders keep it for a read and a write.
 StoreStatus QtSettingsStore::lockFolder(const AppFile& entry, bool create, int& fd)
 {
-    for (const std::string* folder : {&entry.configHome, &entry.folder}) {
-        if (auto problem = folderProblem(*folder))
-            return fail(*problem);
-    }
+    if (checkFolders(entry) != StoreStatus::Ok)
+        return StoreStatus::Failed;
     if (create && !QDir().mkpath(QFile::decodeName(QByteArray::fromStdString(entry.folder))))
         return fail("cannot create " + entry.folder + ": " + systemError(errno));
     fd = ::open(entry.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -258,7 +223,7 @@ StoreStatus QtSettingsStore::whileLocked(std::string_view app, std::string_view,
 }
 
 // Under the folder lock (update() may hold it already): reads the file afresh and replaces it
-// with what |change| makes of it.
+// with what |change| makes of it (nothing: Missing, nothing changed).
 StoreStatus QtSettingsStore::edit(std::string_view app, bool create, const Edit& change)
 {
     m_lastError.clear();
@@ -269,17 +234,13 @@ StoreStatus QtSettingsStore::edit(std::string_view app, bool create, const Edit&
         if (locked != StoreStatus::Ok)
             return locked;
     }
-    FileIdentity identity;
-    const Found found = inspect(entry, identity);
-    if (found == Found::Refused)
+    std::string bytes;
+    struct stat seen {};
+    if (load(entry, bytes, seen) == StoreStatus::Failed)
         return StoreStatus::Failed;
-    std::optional<std::string> bytes = found == Found::File ? load(entry, identity) : std::string();
-    if (!bytes)
-        return StoreStatus::Failed;
-    std::optional<std::string> next;
-    const StoreStatus result = change(SettingsFileText(std::move(*bytes)), next);
-    if (result != StoreStatus::Ok || !next)
-        return result;
+    const std::optional<std::string> next = change(SettingsFileText(std::move(bytes)));
+    if (!next)
+        return StoreStatus::Missing;
     entry.text.reset();
     return replace(entry, *next);
 }
@@ -316,16 +277,10 @@ StoreStatus QtSettingsStore::replace(const AppFile& entry, const std::string& co
 StoreStatus QtSettingsStore::save(std::string_view app, std::string_view section, std::string_view key,
                                   std::string_view value)
 {
-    return edit(app, true, [&](const SettingsFileText& current, std::optional<std::string>& next) {
-        next = current.withValue(section, key, value);
-        return next ? StoreStatus::Ok : fail("the settings file's last line can't be kept with the new value");
-    });
+    return edit(app, true, [&](const SettingsFileText& current) { return current.withValue(section, key, value); });
 }
 
 StoreStatus QtSettingsStore::removeSection(std::string_view app, std::string_view section)
 {
-    return edit(app, false, [&](const SettingsFileText& current, std::optional<std::string>& next) {
-        next = current.withoutSection(section);
-        return next ? StoreStatus::Ok : StoreStatus::Missing;
-    });
+    return edit(app, false, [&](const SettingsFileText& current) { return current.withoutSection(section); });
 }

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <sys/types.h>
+#include <sys/stat.h>
 
 #include <QString>
 
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -35,8 +34,8 @@ class SettingsFileText;
 /// Writing: save, removeSection and update hold an exclusive lock on the application's folder
 /// (flock, released by the kernel however the process ends), read the file afresh, and replace
 /// it by a new file in the same folder, flushed to disk and renamed over it (over a link's
-/// target, so the link stays), so a crash never leaves half a file. Lines of other keys and
-/// groups, comments and values in other forms stay as they were written.
+/// target, so the link stays), so a crash never leaves half a file. Other keys and groups keep
+/// their values in the form they were written in.
 ///
 /// Watching: watch() follows the file of every application this store has read or written, and
 /// of each one it uses later from before its first read, through inotify on the event loop
@@ -59,17 +58,6 @@ public:
     /// Needs the Qt event loop; |sink| is told on the thread that called this.
     bool watch(ProgramEventSink* sink) override;
 
-    /// What stat() said about a file.
-    struct FileIdentity {
-        bool exists = false;
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        std::int64_t mtimeSeconds = 0;
-        std::int64_t mtimeNanoseconds = 0;
-        bool operator==(const FileIdentity&) const = default;
-    };
-
 protected:
     StoreStatus whileLocked(std::string_view app, std::string_view section, std::string_view key,
                             const std::function<StoreStatus()>& locked) override;
@@ -84,16 +72,15 @@ private:
         std::string configHome;
         std::string folder;
         std::string file;
-        FileIdentity identity;
+        struct stat seen {};
         std::unique_ptr<SettingsFileText> text;
     };
-    enum class Found { Missing, File, Refused };
-    /// The new content of the file, or nothing to leave it; Ok, Missing or Failed.
-    using Edit = std::function<StoreStatus(const SettingsFileText& current, std::optional<std::string>& next)>;
+    /// The new content of the file, or nothing when there was nothing to change.
+    using Edit = std::function<std::optional<std::string>(const SettingsFileText& current)>;
 
     AppFile& entryFor(std::string_view app);
-    Found inspect(const AppFile& entry, FileIdentity& identity);
-    std::optional<std::string> load(const AppFile& entry, FileIdentity& identity);
+    StoreStatus checkFolders(const AppFile& entry);
+    StoreStatus load(const AppFile& entry, std::string& bytes, struct stat& seen);
     StoreStatus lockFolder(const AppFile& entry, bool create, int& fd);
     StoreStatus edit(std::string_view app, bool create, const Edit& change);
     StoreStatus replace(const AppFile& entry, const std::string& content);

@@ -374,8 +374,9 @@ std::string escapedName(std::u16string_view name)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (const char16_t c : name) {
-        if (c == u'/') {
+    for (const char16_t& c : name) {
+        // A '\' just before the '=' would escape it.
+        if (c == u'/' && &c != &name.back()) {
             out += '\\';
         } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-'
                    || c == '.') {
@@ -450,7 +451,7 @@ SettingsFileText::SettingsFileText(std::string bytes) : m_bytes(std::move(bytes)
     std::size_t start = 0;
     std::size_t end = 0;
     std::size_t equals = 0;
-    std::vector<std::size_t> bodies{0};
+    std::vector<std::size_t> bounds;  // where each header starts and its section's lines begin
     while (nextLine(data, pos, start, end, equals)) {
         if (data[start] != '[')
             continue;
@@ -464,47 +465,45 @@ SettingsFileText::SettingsFileText(std::string bytes) : m_bytes(std::move(bytes)
             section = decodeWhole(name.substr(1)) + u'/';
         else if (lower != "general")
             section = unescapedName(name) + u'/';
-        m_headers.push_back({std::move(section), start});
-        bodies.push_back(pos);
+        m_sections.push_back(std::move(section));
+        bounds.insert(bounds.end(), {start, pos});
     }
-    // Each section's lines are read on their own, the first one's from the very start of the
-    // file, as they always were.
-    for (std::size_t i = 0; i < bodies.size(); ++i) {
-        const std::string_view body = data.substr(0, i < m_headers.size() ? m_headers[i].start : data.size());
-        pos = bodies[i];
+    // Each section's lines are read on their own, the root's from the very start of the file, as
+    // they always were.
+    for (std::size_t i = 0; i <= m_sections.size(); ++i) {
+        const std::string_view body = data.substr(0, i < m_sections.size() ? bounds[2 * i] : data.size());
+        pos = i == 0 ? 0 : bounds[2 * i - 1];
         while (nextLine(body, pos, start, end, equals)) {
             if (equals != std::string_view::npos)
-                m_entries.push_back({i == 0 ? std::u16string_view() : std::u16string_view(m_headers[i - 1].section),
-                                     unescapedName(body.substr(start, equals - start)), start, equals + 1, end});
+                m_entries.push_back({i == 0 ? std::u16string_view() : std::u16string_view(m_sections[i - 1]),
+                                     unescapedName(body.substr(start, equals - start)), equals + 1, end});
         }
     }
-}
-
-namespace {
-
-/// Orders names by their UTF-16 units' bytes: an order of its own, the same in every file, and
-/// cheap.
-int compareNames(std::u16string_view a, std::u16string_view b)
-{
-    if (a.size() != b.size())
-        return a.size() < b.size() ? -1 : 1;
-    return a.empty() ? 0 : std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t));
-}
-
-}  // namespace
-
-bool SettingsFileText::sameName(const Entry* a, const Entry* b)
-{
-    return compareNames(a->key, b->key) == 0 && compareNames(a->section, b->section) == 0;
 }
 
 const SettingsFileText::Entry* SettingsFileText::find(std::u16string_view section, std::u16string_view key) const
 {
     for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
-        if (compareNames(entry->key, key) == 0 && compareNames(entry->section, section) == 0)
+        if (entry->key == key && entry->section == section)
             return &*entry;
     }
     return nullptr;
+}
+
+std::string_view SettingsFileText::rawValue(const Entry& entry) const
+{
+    return std::string_view(m_bytes).substr(entry.valueStart, entry.valueEnd - entry.valueStart);
+}
+
+StoredText SettingsFileText::entryValue(const Entry& entry) const
+{
+    std::u16string text;
+    std::vector<std::u16string> items;
+    const bool isList = unescapedValue(rawValue(entry), text, items);
+    const std::optional<std::string> found = isList ? textOf(items) : textOf(text);
+    if (!found)
+        return {StoreStatus::Failed, {}};
+    return {StoreStatus::Ok, *found};
 }
 
 namespace {
@@ -513,20 +512,11 @@ std::u16string sectionName(std::string_view section) { return decodeWhole(sectio
 
 }  // namespace
 
-StoredText SettingsFileText::entryValue(const Entry& entry) const
-{
-    std::u16string text;
-    std::vector<std::u16string> items;
-    const std::string_view raw = std::string_view(m_bytes).substr(entry.valueStart, entry.lineEnd - entry.valueStart);
-    const std::optional<std::string> found = unescapedValue(raw, text, items) ? textOf(items) : textOf(text);
-    if (!found)
-        return {StoreStatus::Failed, {}};
-    return {StoreStatus::Ok, *found};
-}
-
 StoredText SettingsFileText::value(std::string_view section, std::string_view key) const
 {
-    const auto ascii = [](std::string_view text) { return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0; }); };
+    const auto ascii = [](std::string_view text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0; });
+    };
     if (!ascii(section) || !ascii(key)) {
         const Entry* entry = find(sectionName(section), decodeWhole(key));
         return entry ? entryValue(*entry) : StoredText{StoreStatus::Missing, {}};
@@ -543,130 +533,59 @@ StoredText SettingsFileText::value(std::string_view section, std::string_view ke
     return {StoreStatus::Missing, {}};
 }
 
-// True when every key but |key| of |section| (every key of |section| when |key| is empty) reads
-// the same in |other|, and |other| has no other keys. What isn't text must stay as it was written.
-bool SettingsFileText::sameApartFrom(const SettingsFileText& other, std::u16string_view section,
-                                     std::u16string_view key) const
+// The file written afresh: the last of each key but the dropped ones (|key| of |section|, or the
+// whole section when |key| is null) on a line of its own, section by section, its value as it was
+// written; |added| joins |section| as |key|'s value.
+std::string SettingsFileText::rewritten(std::u16string_view section, const std::u16string* key,
+                                        std::string_view added) const
 {
-    // The last entry of each key, in an order of names that is the same for both files.
-    const auto winners = [&](const SettingsFileText& file) {
-        std::vector<const Entry*> found;
-        found.reserve(file.m_entries.size());
-        for (const Entry& entry : file.m_entries) {
-            if (compareNames(entry.section, section) != 0 || (!key.empty() && compareNames(entry.key, key) != 0))
-                found.push_back(&entry);
-        }
-        std::sort(found.begin(), found.end(), [](const Entry* a, const Entry* b) {
-            const int order = compareNames(a->section, b->section);
-            const int keyOrder = order != 0 ? order : compareNames(a->key, b->key);
-            return keyOrder != 0 ? keyOrder < 0 : a > b;
-        });
-        found.erase(std::unique(found.begin(), found.end(), sameName), found.end());
-        return found;
-    };
-    const auto raw = [](const SettingsFileText& file, const Entry& entry) {
-        return std::string_view(file.m_bytes).substr(entry.valueStart, entry.lineEnd - entry.valueStart);
-    };
-    const std::vector<const Entry*> mine = winners(*this);
-    const std::vector<const Entry*> theirs = winners(other);
-    if (mine.size() != theirs.size())
-        return false;
-    for (auto a = mine.begin(), b = theirs.begin(); a != mine.end(); ++a, ++b) {
-        if (!sameName(*a, *b))
-            return false;
-        if (raw(*this, **a) == raw(other, **b))
-            continue;
-        const StoredText text = entryValue(**a);
-        if (text.status != StoreStatus::Ok || !(other.entryValue(**b) == text))
-            return false;
-    }
-    return true;
-}
-
-// Every key but the skipped ones on a line of its own, section by section.
-std::string SettingsFileText::rewritten(std::u16string_view skipSection, std::u16string_view skipKey) const
-{
-    std::map<std::u16string_view, std::map<std::u16string_view, const Entry*>> sections;
+    std::map<std::u16string_view, std::map<std::u16string_view, std::string_view>> sections;
     for (const Entry& entry : m_entries) {
-        if (!(entry.section == skipSection && (skipKey.empty() || entry.key == skipKey)))
-            sections[entry.section][entry.key] = &entry;
+        // A value ended by a '\r' or a comment keeps that end: after an escaped '\r' a '\n' would
+        // continue the line.
+        const char end = entry.valueEnd < m_bytes.size() ? m_bytes[entry.valueEnd] : '\n';
+        const std::size_t length = entry.valueEnd - entry.valueStart + (end == '\r' || end == ';' ? 1 : 0);
+        if (entry.section != section || (key != nullptr && entry.key != *key))
+            sections[entry.section][entry.key] = std::string_view(m_bytes).substr(entry.valueStart, length);
     }
+    // A value the end of the file cuts short (an open quote, a final backslash) is cut short the
+    // same way only at the end: it goes last, as it was.
+    std::string last;
+    if (!m_entries.empty() && m_entries.back().valueEnd == m_bytes.size()) {
+        const Entry& entry = m_entries.back();
+        const auto found = sections.find(entry.section);
+        if (found != sections.end() && found->second.erase(entry.key) != 0)
+            last = (entry.section.empty() ? "[General]\n" : headerLine(entry.section)) + escapedName(entry.key) + "="
+                + std::string(rawValue(entry));
+    }
+    if (key != nullptr)
+        sections[section][*key] = added;
     std::string out;
-    for (const auto& [section, keys] : sections) {
-        out += section.empty() ? "[General]\n" : headerLine(section);
-        for (const auto& [key, entry] : keys) {
-            // Only the file's last line can be cut off (an open quote, a final backslash): its
-            // text is written afresh.
-            const StoredText text = entryValue(*entry);
-            out += escapedName(key) + "=";
-            if (entry->lineEnd == m_bytes.size() && text.status == StoreStatus::Ok)
-                out += escapedValue(text.text);
-            else
-                out += m_bytes.substr(entry->valueStart, entry->lineEnd - entry->valueStart);
-            out += "\n";
-        }
+    for (const auto& [name, keys] : sections) {
+        if (keys.empty())
+            continue;
+        out += name.empty() ? "[General]\n" : headerLine(name);
+        for (const auto& [keyName, raw] : keys)
+            out += escapedName(keyName) + "=" + std::string(raw) + "\n";
     }
-    return out;
+    return out + last;
 }
 
-std::optional<std::string> SettingsFileText::withValue(std::string_view section, std::string_view key,
-                                                       std::string_view value) const
+std::string SettingsFileText::withValue(std::string_view section, std::string_view key, std::string_view value) const
 {
     const std::u16string name = sectionName(section);
     const std::u16string keyName = decodeWhole(key);
-    const auto good = [&](const std::string& bytes) {
-        const SettingsFileText edited(bytes);
-        return edited.value(section, key) == StoredText{StoreStatus::Ok, std::string(value)}
-            && sameApartFrom(edited, name, keyName);
-    };
-    std::string edited;
     const Entry* entry = find(name, keyName);
     // A value that already reads as this text stays in the form it was written in.
     if (entry != nullptr && entryValue(*entry) == StoredText{StoreStatus::Ok, std::string(value)})
         return m_bytes;
-    const std::string line = escapedName(keyName) + "=" + escapedValue(value) + "\n";
-    if (entry != nullptr) {
-        edited = m_bytes.substr(0, entry->valueStart) + escapedValue(value) + m_bytes.substr(entry->lineEnd);
-    } else {
-        edited = m_bytes;
-        if (!edited.empty() && edited.back() != '\n' && edited.back() != '\r')
-            edited += '\n';
-        if (m_headers.empty() || m_headers.back().section != name)
-            edited += headerLine(name);
-        edited += line;
-    }
-    if (good(edited))
-        return edited;
-    edited = rewritten(name, keyName) + headerLine(name) + line;
-    if (good(edited))
-        return edited;
-    return std::nullopt;
+    return rewritten(name, &keyName, escapedValue(value));
 }
 
 std::optional<std::string> SettingsFileText::withoutSection(std::string_view section) const
 {
     const std::u16string name = sectionName(section);
-    bool found = false;
-    for (const Entry& entry : m_entries)
-        found = found || entry.section == name;
-    if (!found)
+    if (std::none_of(m_entries.begin(), m_entries.end(), [&](const Entry& entry) { return entry.section == name; }))
         return std::nullopt;
-    const auto good = [&](const std::string& bytes) {
-        const SettingsFileText edited(bytes);
-        for (const Entry& entry : edited.m_entries) {
-            if (entry.section == name)
-                return false;
-        }
-        return sameApartFrom(edited, name, {});
-    };
-    std::string edited;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < m_headers.size(); ++i) {
-        if (m_headers[i].section != name)
-            continue;
-        edited += m_bytes.substr(kept, m_headers[i].start - kept);
-        kept = i + 1 < m_headers.size() ? m_headers[i + 1].start : m_bytes.size();
-    }
-    edited += m_bytes.substr(kept);
-    return good(edited) ? edited : rewritten(name, {});
+    return rewritten(name, nullptr, {});
 }

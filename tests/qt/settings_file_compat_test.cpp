@@ -82,7 +82,7 @@ TEST_F(SettingsFileCompat, ReadsEveryFileAsTheEarlierStoreDid)
             }
         }
     }
-    EXPECT_EQ(files, 66);
+    EXPECT_EQ(files, 68);
 }
 
 // Saving one key of any such file leaves every other key reading as it did, and saving back
