@@ -22,7 +22,10 @@ QByteArrayView bytesOf(std::string_view text) { return {text.data(), static_cast
 
 QStringView viewOf(std::u16string_view text) { return {text.data(), static_cast<qsizetype>(text.size())}; }
 
-void append(std::u16string& text, QStringView more) { text.append(more.utf16(), static_cast<std::size_t>(more.size())); }
+void append(std::u16string& text, QStringView more)
+{
+    text.append(more.utf16(), static_cast<std::size_t>(more.size()));
+}
 
 /// A whole key or section name: a leading byte order mark is dropped.
 std::u16string decodeWhole(std::string_view bytes)
@@ -63,6 +66,8 @@ int hexValue(char16_t c)
     return -1;
 }
 
+int octalValue(char16_t c) { return c >= '0' && c <= '7' ? c - '0' : -1; }
+
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 std::string_view trimmed(std::string_view text)
@@ -80,53 +85,38 @@ std::string_view trimmed(std::string_view text)
 
 bool nextLine(std::string_view data, std::size_t& pos, std::size_t& start, std::size_t& end, std::size_t& equals)
 {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    bool inQuotes = false;
+    const auto lineBreak = [](char c) { return c == '\n' || c == '\r'; };
+    std::size_t i = pos;
+    for (;;) {
+        while (i < data.size() && (data[i] == ' ' || data[i] == '\t' || lineBreak(data[i])))
+            ++i;
+        if (i == data.size() || data[i] != ';')
+            break;
+        while (i < data.size() && !lineBreak(data[i]))
+            ++i;
+    }
+    start = i;
     equals = std::string_view::npos;
-    start = pos;
-    while (start < data.size() && space(data[start]))
-        ++start;
-    std::size_t i = start;
+    bool inQuotes = false;
     while (i < data.size()) {
-        // Ordinary bytes are skipped in bulk: |data| lies within a NUL-terminated string, and
-        // a NUL inside it is ordinary too.
+        // Ordinary bytes are skipped in bulk: |data| lies within a NUL-terminated string, and a NUL
+        // inside it is ordinary too.
         i = std::min(data.size(), i + std::strcspn(data.data() + i, "=\n\r\\\";"));
         if (i == data.size())
             break;
-        if (data[i] == '\0') {
-            ++i;
-            continue;
-        }
         const char c = data[i++];
-        if (c == '=') {
-            if (!inQuotes && equals == std::string_view::npos)
-                equals = i - 1;
-        } else if (c == '\n' || c == '\r') {
-            if (i == start + 1) {
-                ++start;
-            } else if (!inQuotes) {
-                --i;
-                break;
-            }
-        } else if (c == '\\') {
-            if (i < data.size()) {
-                const char escaped = data[i++];
-                if (i < data.size() && ((escaped == '\n' && data[i] == '\r') || (escaped == '\r' && data[i] == '\n')))
-                    ++i;
-            }
+        if (c == '=' && !inQuotes && equals == std::string_view::npos) {
+            equals = i - 1;
+        } else if (c == '\\' && i < data.size()) {
+            // An escaped line break may be two characters.
+            const bool pair =
+                i + 1 < data.size() && lineBreak(data[i]) && lineBreak(data[i + 1]) && data[i] != data[i + 1];
+            i += pair ? 2 : 1;
         } else if (c == '"') {
             inQuotes = !inQuotes;
-        } else if (c == ';') {
-            if (i == start + 1) {
-                while (i < data.size() && data[i] != '\n' && data[i] != '\r')
-                    i = std::min(data.size(), i + std::max<std::size_t>(1, std::strcspn(data.data() + i, "\n\r")));
-                while (i < data.size() && space(data[i]))
-                    ++i;
-                start = i;
-            } else if (!inQuotes) {
-                --i;
-                break;
-            }
+        } else if ((lineBreak(c) || c == ';') && !inQuotes) {
+            --i;
+            break;
         }
     }
     pos = end = i;
@@ -163,20 +153,12 @@ std::u16string unescapedName(std::string_view raw)
     return name;
 }
 
-void chopBlanks(std::u16string& text, std::size_t limit)
-{
-    while (text.size() > limit && (text.back() == u' ' || text.back() == u'\t'))
-        text.pop_back();
-}
-
 /// A value's text (quotes, C escapes, blanks trimmed unless quoted); true, with the items in
 /// |items|, when an unquoted ',' made it a list.
 bool unescapedValue(std::string_view raw, std::u16string& text, std::vector<std::u16string>& items)
 {
-    static constexpr char kEscapes[][2] = {{'a', '\a'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'},
-                                           {'r', '\r'}, {'t', '\t'}, {'v', '\v'}, {'"', '"'},
-                                           {'?', '?'},  {'\'', '\''}, {'\\', '\\'}};
-    enum class State { SkipBlanks, Normal, Hex, Octal, End };
+    static constexpr std::string_view kNamed = "abfnrtv\"?'\\";
+    static constexpr std::u16string_view kMeaning = u"\a\b\f\n\r\t\v\"?'\\";
     // The text between escapes goes through one decoder: a sequence cut by an escape is finished
     // by the next piece (after the escaped character), a byte order mark as the value's first
     // character is dropped, and a sequence still open at the end is lost, as it always was.
@@ -184,89 +166,62 @@ bool unescapedValue(std::string_view raw, std::u16string& text, std::vector<std:
     bool isList = false;
     bool inQuotes = false;
     bool quoted = false;
-    char16_t escaped = 0;
+    std::size_t kept = 0;  // unquoted blanks at the end are trimmed, but not from before here
     std::size_t i = 0;
-    State state = State::SkipBlanks;
-    while (state != State::End) {
-        if (state == State::SkipBlanks) {
-            while (i < raw.size() && (raw[i] == ' ' || raw[i] == '\t'))
-                ++i;
-            state = State::Normal;
-        } else if (state == State::Normal) {
-            std::size_t chopLimit = text.size();
-            state = State::End;
-            bool finished = true;
-            while (i < raw.size() && state == State::End && finished) {
-                const char c = raw[i];
-                if (c == '\\') {
-                    if (++i >= raw.size()) {
-                        finished = false;  // a backslash at the very end: nothing trimmed
-                        break;
-                    }
-                    const char next = raw[i++];
-                    bool named = false;
-                    for (const auto& code : kEscapes) {
-                        if (next == code[0]) {
-                            text += static_cast<char16_t>(code[1]);
-                            named = true;
-                        }
-                    }
-                    if (named) {
-                        state = State::Normal;
-                    } else if (next == 'x') {
-                        escaped = 0;
-                        if (i >= raw.size())
-                            finished = false;
-                        else if (hexValue(static_cast<unsigned char>(raw[i])) >= 0)
-                            state = State::Hex;
-                    } else if (next >= '0' && next <= '7') {
-                        escaped = static_cast<char16_t>(next - '0');
-                        state = State::Octal;
-                    } else if ((next == '\n' || next == '\r') && i < raw.size()
-                               && (raw[i] == '\n' || raw[i] == '\r') && raw[i] != next) {
-                        ++i;
-                    }
-                    chopLimit = text.size();
-                } else if (c == '"') {
-                    ++i;
-                    quoted = true;
-                    inQuotes = !inQuotes;
-                    if (!inQuotes)
-                        state = State::SkipBlanks;
-                } else if (c == ',' && !inQuotes) {
-                    if (!quoted)
-                        chopBlanks(text, chopLimit);
-                    if (!isList)
-                        items.clear();
-                    isList = true;
-                    items.push_back(std::move(text));
-                    text.clear();
-                    quoted = false;
-                    ++i;
-                    state = State::SkipBlanks;
-                } else {
-                    std::size_t j = i + 1;
-                    while (j < raw.size() && raw[j] != '\\' && raw[j] != '"' && raw[j] != ',')
-                        ++j;
-                    append(text, QString(decoder(bytesOf(raw.substr(i, j - i)))));
-                    i = j;
-                }
-            }
-            if (state == State::End && finished && !quoted)
-                chopBlanks(text, chopLimit);
+    const auto skipBlanks = [&] {
+        while (i < raw.size() && (raw[i] == ' ' || raw[i] == '\t'))
+            ++i;
+        kept = text.size();
+    };
+    const auto trim = [&] {
+        while (!quoted && text.size() > kept && (text.back() == u' ' || text.back() == u'\t'))
+            text.pop_back();
+    };
+    // \x and \ followed by octal digits take every digit that follows from |from|, kept to 16 bits.
+    const auto number = [&](int bits, int (*digit)(char16_t), std::size_t from) {
+        char16_t value = 0;
+        i = from;
+        for (; i < raw.size() && digit(static_cast<unsigned char>(raw[i])) >= 0; ++i)
+            value = static_cast<char16_t>((value << bits) + digit(static_cast<unsigned char>(raw[i])));
+        text += value;
+    };
+    skipBlanks();
+    while (i < raw.size()) {
+        const char c = raw[i++];
+        if (c == '\\') {
+            const char next = i < raw.size() ? raw[i++] : '\0';
+            const std::size_t named = kNamed.find(next);
+            if (named != std::string_view::npos)
+                text += kMeaning[named];
+            else if (next == 'x' && i < raw.size() && hexValue(static_cast<unsigned char>(raw[i])) >= 0)
+                number(4, hexValue, i);
+            else if (next >= '0' && next <= '7')
+                number(3, octalValue, i - 1);
+            else if ((next == '\n' || next == '\r') && i < raw.size() && (raw[i] == '\n' || raw[i] == '\r')
+                     && raw[i] != next)
+                ++i;  // an escaped line break of two characters
+            kept = text.size();
+        } else if (c == '"') {
+            quoted = true;
+            inQuotes = !inQuotes;
+            if (!inQuotes)
+                skipBlanks();
+        } else if (c == ',' && !inQuotes) {
+            trim();
+            isList = true;
+            items.push_back(std::move(text));
+            text.clear();
+            quoted = false;
+            skipBlanks();
         } else {
-            const bool hex = state == State::Hex;
-            const char c = i < raw.size() ? raw[i] : '\0';
-            const int digit = hex ? hexValue(static_cast<unsigned char>(c)) : (c >= '0' && c <= '7' ? c - '0' : -1);
-            if (i < raw.size() && digit >= 0) {
-                escaped = static_cast<char16_t>((escaped << (hex ? 4 : 3)) + digit);
-                ++i;
-            } else {
-                text += escaped;
-                state = i < raw.size() ? State::Normal : State::End;
-            }
+            // Pieces end at a ',' in quotes too: Qt's decoder drops a byte after an unfinished
+            // sequence at a piece's end, and the file was always read that way.
+            const std::size_t end = std::min(raw.size(), raw.find_first_of("\\\",", i));
+            append(text, QString(decoder(bytesOf(raw.substr(i - 1, end - i + 1)))));
+            i = end;
         }
     }
+    trim();
     if (isList)
         items.push_back(std::move(text));
     return isList;
@@ -565,8 +520,12 @@ std::string SettingsFileText::rewritten(std::u16string_view section, const std::
         if (keys.empty())
             continue;
         out += name.empty() ? "[General]\n" : headerLine(name);
-        for (const auto& [keyName, raw] : keys)
-            out += escapedName(keyName) + "=" + std::string(raw) + "\n";
+        for (const auto& [keyName, raw] : keys) {
+            out += escapedName(keyName);
+            out += '=';
+            out += raw;
+            out += '\n';
+        }
     }
     return out + last;
 }

@@ -3,9 +3,11 @@
 // exit, every value read as text is saved back with that text, which must leave the file as it
 // was; a new value must read back as saved without changing any other key of any section, and
 // removing the section must take its keys and nothing else.
+#include <algorithm>
 #include <array>
-#include <map>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/qt/settings_file_text.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -18,21 +20,32 @@ struct TestPeer<SettingsFileText> {
     static bool keepsEveryOtherKey(const SettingsFileText& before, const SettingsFileText& after,
                                    std::u16string_view section, const std::u16string_view* key)
     {
-        using Name = std::pair<std::u16string_view, std::u16string_view>;
+        // The last entry of each name, in one order of names for both files: sizes, then bytes.
+        const auto order = [](std::u16string_view a, std::u16string_view b) {
+            if (a.size() != b.size())
+                return a.size() < b.size() ? -1 : 1;
+            return a.empty() ? 0 : std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t));
+        };
         const auto last = [&](const SettingsFileText& file) {
-            std::map<Name, const SettingsFileText::Entry*> found;
+            std::vector<const SettingsFileText::Entry*> found;
             for (const SettingsFileText::Entry& entry : file.m_entries) {
                 if (entry.section != section || (key != nullptr && entry.key != *key))
-                    found[{entry.section, entry.key}] = &entry;
+                    found.push_back(&entry);
             }
+            std::sort(found.begin(), found.end(), [&](const auto* a, const auto* b) {
+                const int bySection = order(a->section, b->section);
+                const int byName = bySection != 0 ? bySection : order(a->key, b->key);
+                return byName != 0 ? byName < 0 : a > b;
+            });
+            const auto same = [](const auto* a, const auto* b) { return a->section == b->section && a->key == b->key; };
+            found.erase(std::unique(found.begin(), found.end(), same), found.end());
             return found;
         };
         const auto old = last(before);
         const auto now = last(after);
-        return std::equal(old.begin(), old.end(), now.begin(), now.end(), [&](const auto& a, const auto& b) {
-            return a.first == b.first
-                && (before.rawValue(*a.second) == after.rawValue(*b.second)
-                    || before.entryValue(*a.second) == after.entryValue(*b.second));
+        return std::equal(old.begin(), old.end(), now.begin(), now.end(), [&](const auto* a, const auto* b) {
+            return a->section == b->section && a->key == b->key
+                && (before.rawValue(*a) == after.rawValue(*b) || before.entryValue(*a) == after.entryValue(*b));
         });
     }
 };
