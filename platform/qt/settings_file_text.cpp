@@ -496,10 +496,11 @@ std::string SettingsFileText::rewritten(std::u16string_view section, const std::
 {
     std::map<std::u16string_view, std::map<std::u16string_view, std::string_view>> sections;
     for (const Entry& entry : m_entries) {
-        // A value ended by a '\r' or a comment keeps that end: after an escaped '\r' a '\n' would
-        // continue the line.
-        const char end = entry.valueEnd < m_bytes.size() ? m_bytes[entry.valueEnd] : '\n';
-        const std::size_t length = entry.valueEnd - entry.valueStart + (end == '\r' || end == ';' ? 1 : 0);
+        // A value ending in an escaped '\r' keeps the '\r' or ';' that ended it: a '\n' right after
+        // it would continue the line.
+        const bool endsInReturn = entry.valueEnd > entry.valueStart && entry.valueEnd < m_bytes.size()
+            && m_bytes[entry.valueEnd - 1] == '\r';
+        const std::size_t length = entry.valueEnd - entry.valueStart + (endsInReturn ? 1 : 0);
         if (entry.section != section || (key != nullptr && entry.key != *key))
             sections[entry.section][entry.key] = std::string_view(m_bytes).substr(entry.valueStart, length);
     }

@@ -82,7 +82,7 @@ TEST_F(SettingsFileCompat, ReadsEveryFileAsTheEarlierStoreDid)
             }
         }
     }
-    EXPECT_EQ(files, 69);
+    EXPECT_EQ(files, 70);
 }
 
 // Saving one key of any such file leaves every other key reading as it did, and saving back
