@@ -496,7 +496,7 @@ std::string SettingsFileText::rewritten(std::u16string_view section, const std::
 {
     std::map<std::u16string_view, std::map<std::u16string_view, std::string_view>> sections;
     for (const Entry& entry : m_entries) {
-        // A value ending in an escaped '\r' keeps the '\r' or ';' that ended it: a '\n' right after
+        // A value ending in an escaped '\r' keeps the character that ended it: a '\n' right after
         // it would continue the line.
         const bool endsInReturn = entry.valueEnd > entry.valueStart && entry.valueEnd < m_bytes.size()
             && m_bytes[entry.valueEnd - 1] == '\r';
