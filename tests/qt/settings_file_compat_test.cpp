@@ -82,7 +82,7 @@ TEST_F(SettingsFileCompat, ReadsEveryFileAsTheEarlierStoreDid)
             }
         }
     }
-    EXPECT_EQ(files, 70);
+    EXPECT_EQ(files, 71);
 }
 
 // Saving one key of any such file leaves every other key reading as it did, and saving back
