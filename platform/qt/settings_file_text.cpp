@@ -70,6 +70,15 @@ int octalValue(char16_t c) { return c >= '0' && c <= '7' ? c - '0' : -1; }
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
+/// ASCII letters in lower case, as section names compare with "General".
+std::string lowered(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return lower;
+}
+
 std::string_view trimmed(std::string_view text)
 {
     while (!text.empty() && isBlank(text.front()))
@@ -329,9 +338,10 @@ std::string escapedName(std::u16string_view name)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (const char16_t& c : name) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i];
         // A '\' just before the '=' would escape it.
-        if (c == u'/' && &c != &name.back()) {
+        if (c == u'/' && i + 1 < name.size()) {
             out += '\\';
         } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-'
                    || c == '.') {
@@ -345,13 +355,14 @@ std::string escapedName(std::u16string_view name)
     return out;
 }
 
+/// The header of |section| ("" for the root): "[General]" means the root, so a section of that
+/// name is written as "[%General]".
 std::string headerLine(std::u16string_view section)
 {
+    if (section.empty())
+        return "[General]\n";
     const std::string name = escapedName(section.substr(0, section.size() - 1));
-    std::string lower;
-    for (const char c : name)
-        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return (lower == "general" ? "[%" : "[") + name + "]\n";
+    return (lowered(name) == "general" ? "[%" : "[") + name + "]\n";
 }
 
 std::string escapedValue(std::string_view text)
@@ -412,9 +423,7 @@ SettingsFileText::SettingsFileText(std::string bytes) : m_bytes(std::move(bytes)
             continue;
         const std::string_view line = data.substr(start, end - start);
         const std::string_view name = trimmed(line.substr(1, std::min(line.find(']'), line.size()) - 1));
-        std::string lower;
-        for (const char c : name)
-            lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        const std::string lower = lowered(name);
         std::u16string section;
         if (lower == "%general")
             section = decodeWhole(name.substr(1)) + u'/';
@@ -511,8 +520,7 @@ std::string SettingsFileText::rewritten(std::u16string_view section, const std::
         const Entry& entry = m_entries.back();
         const auto found = sections.find(entry.section);
         if (found != sections.end() && found->second.erase(entry.key) != 0)
-            last = (entry.section.empty() ? "[General]\n" : headerLine(entry.section)) + escapedName(entry.key) + "="
-                + std::string(rawValue(entry));
+            last = headerLine(entry.section) + escapedName(entry.key) + "=" + std::string(rawValue(entry));
     }
     if (key != nullptr)
         sections[section][*key] = added;
@@ -520,7 +528,7 @@ std::string SettingsFileText::rewritten(std::u16string_view section, const std::
     for (const auto& [name, keys] : sections) {
         if (keys.empty())
             continue;
-        out += name.empty() ? "[General]\n" : headerLine(name);
+        out += headerLine(name);
         for (const auto& [keyName, raw] : keys) {
             out += escapedName(keyName);
             out += '=';
